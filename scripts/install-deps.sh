@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package KelvoBild needs to build, run, test and benchmark.
+# The one list of packages; idempotent; run as root (or through sudo).
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # GUI, German standard buttons, TIFF reading in the viewer
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-image-formats-plugins qt6-l10n-tools
+  # scanner
+  libsane-dev sane-utils
+  # image writing
+  libtiff-dev libgif-dev libimagequant-dev libjpeg-dev
+  # PDF
+  libqpdf-dev
+  # X11 notification
+  libxcb1-dev
+  # tests and independent checks of what we write
+  googletest libgtest-dev xvfb xauth x11-utils qpdf poppler-utils graphicsmagick netpbm libtiff-tools
+  # benchmarks
+  img2pdf time
+)
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,11 @@
+// Shared main for every test program: a QApplication on whatever platform the environment
+// names (offscreen for most), so widget and image code can run.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
