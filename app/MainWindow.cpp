@@ -1,0 +1,494 @@
+#include "app/MainWindow.h"
+
+#include "app/AboutBox.h"
+#include "app/CommandLine.h"
+#include "app/Glyphs.h"
+#include "app/MessageBox.h"
+#include "viewer/MdiChild.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace kelvo {
+
+namespace {
+const QString kTitle = QStringLiteral("Kelvo-Scan-Modul");
+
+// Swallows tool tips: the Scan button has no hint.
+class NoToolTip final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::ToolTip; }
+};
+} // namespace
+
+TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services services,
+                       SessionState& session)
+    : m_session(session), m_services(std::move(services))
+{
+    setObjectName(QStringLiteral("KelvoScan"));
+    setWindowTitle(kTitle);
+    setWindowIcon(QIcon(programIcon(32)));
+
+    m_mdi = new QMdiArea(this);
+    m_mdi->setObjectName(QStringLiteral("MDIClient"));
+    m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(m_mdi);
+    m_mdi->viewport()->installEventFilter(this);
+
+    m_befehlszeile = new QLabel(m_mdi->viewport());
+    m_befehlszeile->setObjectName(QStringLiteral("Befehlszeile"));
+    m_befehlszeile->move(8, 6); // 8, 36 in the window, below the 30-pixel tool bar
+    m_befehlszeile->lower();
+
+    createActions();
+    createMenus();
+    createToolBar();
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setSizeGripEnabled(true);
+
+    connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { updateActions(); });
+    updateActions();
+    resize(900, 680);
+
+    m_scan = std::make_unique<ScanSession>(m_settings, m_session, *m_services.twain, *this,
+                                           *m_services.launcher, *m_services.notifier,
+                                           m_services.handOffDirectory);
+    formCreate(argv, locale);
+}
+
+TKelvoScan::~TKelvoScan()
+{
+    m_mdi->viewport()->removeEventFilter(this);
+}
+
+QAction* TKelvoScan::makeAction(const char* name, const QString& caption, const QString& hint,
+                                int glyph, const QKeySequence& shortcut)
+{
+    auto* a = new QAction(caption, this);
+    a->setObjectName(QLatin1String(name));
+    // A hint is "short|long": the short part is the tool tip, the long part the status text.
+    const qsizetype bar = hint.indexOf(QLatin1Char('|'));
+    a->setToolTip(bar < 0 ? hint : hint.left(bar));
+    a->setStatusTip(bar < 0 ? hint : hint.mid(bar + 1));
+    if (glyph >= 0)
+        a->setIcon(glyphIcon(glyph));
+    if (!shortcut.isEmpty()) {
+        a->setShortcut(shortcut);
+        a->setShortcutContext(Qt::WindowShortcut);
+    }
+    addAction(a); // shortcuts work even where no menu entry or button shows the action
+    m_actions.insert(QLatin1String(name), a);
+    return a;
+}
+
+void TKelvoScan::createActions()
+{
+    auto* fileNew = makeAction("FileNew1", QStringLiteral("&Neu"), QStringLiteral("Neu|Neue Datei erstellen"),
+                               GlyphNew, QKeySequence(Qt::CTRL | Qt::Key_N));
+    auto* fileOpen = makeAction("FileOpen1", QStringLiteral("Ö&ffnen"), QStringLiteral("Öffnen|Datei öffnen"),
+                                GlyphOpen, QKeySequence(Qt::CTRL | Qt::Key_O));
+    auto* fileClose = makeAction("FileClose1", QStringLiteral("&Schließen"),
+                                 QStringLiteral("Schließen|Aktuelle Datei schließen"), -1);
+    auto* fileSave = makeAction("FileSave1", QStringLiteral("&Speichern"),
+                                QStringLiteral("Speichern|Aktuelle Datei speichern"), GlyphSave,
+                                QKeySequence(Qt::CTRL | Qt::Key_S));
+    auto* fileSaveAs = makeAction("FileSaveAs1", QStringLiteral("Speichern &unter..."),
+                                  QStringLiteral("Speichern unter|Datei unter einem anderen Namen speichern"), -1);
+    auto* fileExit = makeAction("FileExit1", QStringLiteral("&Beenden"), QStringLiteral("Beenden|Programm beenden"), -1);
+    auto* cut = makeAction("EditCut1", QStringLiteral("&Ausschneiden"),
+                           QStringLiteral("Ausschneiden|Markiertes Objekt in die Zwischenablage verschieben"),
+                           GlyphCut, QKeySequence(Qt::CTRL | Qt::Key_X));
+    auto* copy = makeAction("EditCopy1", QStringLiteral("&Kopieren"),
+                            QStringLiteral("Kopieren|Markiertes Objekt in die Zwischenablage kopieren"),
+                            GlyphCopy, QKeySequence(Qt::CTRL | Qt::Key_C));
+    auto* paste = makeAction("EditPaste1", QStringLiteral("&Einfügen"),
+                             QStringLiteral("Einfügen|Inhalt der Zwischenablage einfügen"), GlyphPaste,
+                             QKeySequence(Qt::CTRL | Qt::Key_V));
+    auto* cascade = makeAction("WindowCascade1", QStringLiteral("Ü&berlappend"), QStringLiteral("Überlappend"), GlyphCascade);
+    auto* tileH = makeAction("WindowTileHorizontal1", QStringLiteral("Hori&zontal anordnen"),
+                             QStringLiteral("Horizontal anordnen"), GlyphTileHorizontal);
+    auto* tileV = makeAction("WindowTileVertical1", QStringLiteral("&Vertikal anordnen"),
+                             QStringLiteral("Vertikal anordnen"), GlyphTileVertical);
+    auto* minAll = makeAction("WindowMinimizeAll1", QStringLiteral("&Alle verkleinern"), QStringLiteral("Alle verkleinern"), -1);
+    auto* arrange = makeAction("WindowArrangeAll1", QStringLiteral("Alle an&ordnen"), QStringLiteral("Alle anordnen"), -1);
+    auto* about = makeAction("HelpAbout1", QStringLiteral("&Info..."),
+                             QStringLiteral("Info|Anzeige von Programminformationen, Versionsnummer und Copyright-Vermerk"), -1);
+    auto* scan = makeAction("FileScan1", QStringLiteral("S&cannen"), QString(), -1);
+    scan->setToolTip(QString());
+    scan->setStatusTip(QString());
+
+    connect(fileNew, &QAction::triggered, this, &TKelvoScan::FileNew1Execute);
+    connect(fileOpen, &QAction::triggered, this, &TKelvoScan::FileOpen1Execute);
+    connect(fileClose, &QAction::triggered, m_mdi, &QMdiArea::closeActiveSubWindow);
+    connect(fileExit, &QAction::triggered, this, &TKelvoScan::FileExit1Execute);
+    connect(cascade, &QAction::triggered, m_mdi, &QMdiArea::cascadeSubWindows);
+    connect(tileH, &QAction::triggered, this, &TKelvoScan::tileHorizontally);
+    connect(tileV, &QAction::triggered, this, &TKelvoScan::tileVertically);
+    connect(minAll, &QAction::triggered, this, &TKelvoScan::minimizeAll);
+    connect(arrange, &QAction::triggered, this, &TKelvoScan::arrangeIcons);
+    connect(about, &QAction::triggered, this, &TKelvoScan::HelpAbout1Execute);
+    connect(scan, &QAction::triggered, this, &TKelvoScan::FileScan1Execute);
+
+    // No handler, no target: save and the edit actions stay disabled.
+    for (QAction* a : {fileSave, fileSaveAs, cut, copy, paste})
+        a->setEnabled(false);
+}
+
+void TKelvoScan::createMenus()
+{
+    const auto item = [](QMenu* menu, const char* name, QAction* action, bool visible = true) {
+        if (visible) {
+            menu->addAction(action);
+            return;
+        }
+        // A hidden entry: the action stays usable through its shortcut.
+        auto* hidden = menu->addAction(action->text());
+        hidden->setObjectName(QLatin1String(name));
+        hidden->setVisible(false);
+    };
+    menuBar()->setObjectName(QStringLiteral("HauptMenu"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Datei"));
+    file->setObjectName(QStringLiteral("File1"));
+    file->menuAction()->setStatusTip(QStringLiteral("Dateibefehle"));
+    item(file, "FileNewItem", action(QStringLiteral("FileNew1")), false);
+    item(file, "FileOpenItem", action(QStringLiteral("FileOpen1")));
+    item(file, "FileScanItem", action(QStringLiteral("FileScan1")));
+    item(file, "FileCloseItem", action(QStringLiteral("FileClose1")));
+    item(file, "FileSaveItem", action(QStringLiteral("FileSave1")), false);
+    item(file, "FileSaveAsItem", action(QStringLiteral("FileSaveAs1")), false);
+    file->addSeparator()->setObjectName(QStringLiteral("N1"));
+    item(file, "FileExitItem", action(QStringLiteral("FileExit1")));
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Bearbeiten"));
+    edit->setObjectName(QStringLiteral("Edit1"));
+    edit->menuAction()->setStatusTip(QStringLiteral("Anweisungen zur Bearbeitung"));
+    item(edit, "CutItem", action(QStringLiteral("EditCut1")));
+    item(edit, "CopyItem", action(QStringLiteral("EditCopy1")));
+    item(edit, "PasteItem", action(QStringLiteral("EditPaste1")));
+
+    m_windowMenu = menuBar()->addMenu(QStringLiteral("&Fenster"));
+    m_windowMenu->setObjectName(QStringLiteral("Window1"));
+    m_windowMenu->menuAction()->setStatusTip(QStringLiteral("Fensterbezogene Anweisungen"));
+    item(m_windowMenu, "WindowCascadeItem", action(QStringLiteral("WindowCascade1")));
+    item(m_windowMenu, "WindowTileItem", action(QStringLiteral("WindowTileHorizontal1")));
+    item(m_windowMenu, "WindowTileItem2", action(QStringLiteral("WindowTileVertical1")));
+    item(m_windowMenu, "WindowMinimizeItem", action(QStringLiteral("WindowMinimizeAll1")));
+    item(m_windowMenu, "WindowArrangeItem", action(QStringLiteral("WindowArrangeAll1")));
+    connect(m_windowMenu, &QMenu::aboutToShow, this, &TKelvoScan::rebuildWindowMenu);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Hilfe"));
+    help->setObjectName(QStringLiteral("Help1"));
+    help->menuAction()->setStatusTip(QStringLiteral("Hilfethemen"));
+    item(help, "HelpAboutItem", action(QStringLiteral("HelpAbout1")));
+}
+
+void TKelvoScan::createToolBar()
+{
+    m_toolBar = addToolBar(QStringLiteral("ToolBar"));
+    m_toolBar->setObjectName(QStringLiteral("ToolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setFixedHeight(30);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    const auto button = [this](const char* name, const QString& actionName) {
+        m_toolBar->addAction(action(actionName));
+        m_toolBar->widgetForAction(action(actionName))->setObjectName(QLatin1String(name));
+    };
+    // Hidden buttons (New, Save) take no room and are left out.
+    button("ToolbarOeffnen", QStringLiteral("FileOpen1"));
+    m_toolBar->addSeparator();
+    button("ToolButton4", QStringLiteral("EditCut1"));
+    button("ToolButton5", QStringLiteral("EditCopy1"));
+    button("ToolButton6", QStringLiteral("EditPaste1"));
+    m_toolBar->addSeparator();
+    button("ToolbarUeberl", QStringLiteral("WindowCascade1"));
+    button("ToolbarHoriz", QStringLiteral("WindowTileHorizontal1"));
+    button("ToolbarVert", QStringLiteral("WindowTileVertical1"));
+
+    // The Scan button carries its own glyph (the action has none) and no hint.
+    QAction* scan = action(QStringLiteral("FileScan1"));
+    auto* scanButton = new QToolButton(m_toolBar);
+    scanButton->setObjectName(QStringLiteral("ToolbarScan"));
+    scanButton->setIcon(glyphIcon(GlyphPrinter));
+    scanButton->setAutoRaise(true);
+    scanButton->installEventFilter(new NoToolTip(scanButton));
+    connect(scanButton, &QToolButton::clicked, scan, &QAction::trigger);
+    connect(scan, &QAction::changed, scanButton, [scanButton, scan] { scanButton->setEnabled(scan->isEnabled()); });
+    m_toolBar->addWidget(scanButton);
+}
+
+// ---------------------------------------------------------------------------------------
+// Start-up: the command line, and the first paint in view mode.
+
+void TKelvoScan::formCreate(const QStringList& argv, const QLocale& locale)
+{
+    m_befehlszeile->setText(displayCommandLine(argv));
+    m_befehlszeile->adjustSize();
+
+    const CommandLineResult r = parseCommandLine(argv.mid(1), locale);
+    m_settings = r.settings;
+    m_session.FirstPageFile.clear();
+    m_session.LastPageFile.clear();
+    if (r.pageCounter)
+        m_session.PageCounter = *r.pageCounter;
+    for (const QString& refused : r.refused)
+        showMessageBox(this, refused, QStringLiteral("Parameter"), MB_OK);
+    if (!r.completed()) {
+        showErrorBox(this, r.conversionError, kTitle);
+        return;
+    }
+
+    const auto unsupported = [this] {
+        if (m_settings.RunMode == 'A')
+            showMessageBox(this, QStringLiteral("-A (Audio) wird noch nicht unterstützt!"), QStringLiteral("Parameter"), MB_OK);
+        else if (m_settings.RunMode == 'C')
+            showMessageBox(this, QStringLiteral("-C (Clipboard/Grabber) wird noch nicht unterstützt!"),
+                           QStringLiteral("Parameter"), MB_OK);
+    };
+    if (m_settings.ExitAfterRun) {
+        if (m_settings.RunMode == 'A' || m_settings.RunMode == 'C') {
+            unsupported();
+            setWindowState(Qt::WindowMinimized);
+        } else if (m_settings.RunMode == 'S') {
+            setWindowState(Qt::WindowMinimized);
+            FileScan1Execute();
+        }
+        m_terminate = true;
+        return;
+    }
+    unsupported();
+}
+
+void TKelvoScan::formPaint()
+{
+    if (m_settings.RunMode != 'V')
+        return;
+    m_settings.RunMode = ' ';
+    const QString target = m_settings.TargetFileName;
+    if (target.isEmpty())
+        return;
+    // Not from inside the paint itself: opening a window paints again.
+    QTimer::singleShot(0, this, [this, target] {
+        const QFileInfo fi(target);
+        if (fi.exists() && !fi.isDir())
+            OpenChildWindow(target);
+        else
+            showMessageBox(this, QStringLiteral("Datei '%1' existiert nicht!").arg(target), QStringLiteral("Fehler"), MB_OK);
+    });
+}
+
+bool TKelvoScan::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_mdi->viewport() && event->type() == QEvent::Paint)
+        formPaint();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------
+// Image windows.
+
+QSize TKelvoScan::clientSizeForChildren() const
+{
+    const int menu = menuBar()->isVisible() ? menuBar()->height() : 0;
+    return QSize(width(), height() - menu);
+}
+
+void TKelvoScan::OpenChildWindow(const QString& fileName)
+{
+    m_pendingChildFile = fileName;
+    auto* child = new TMDIChild(m_mdi, m_pendingChildFile, clientSizeForChildren());
+    child->setWindowTitle(fileName);
+    connect(child, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, [this] { updateActions(); }); });
+    updateActions();
+}
+
+QList<QMdiSubWindow*> TKelvoScan::childWindows() const
+{
+    return m_mdi->subWindowList(QMdiArea::CreationOrder);
+}
+
+void TKelvoScan::FileNew1Execute()
+{
+    OpenChildWindow(QStringLiteral("NONAME%1").arg(childWindows().size() + 1));
+}
+
+void TKelvoScan::FileOpen1Execute()
+{
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("OpenDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile); // a typed name need not exist
+    dialog.setNameFilter(QStringLiteral("Alle Dateien (*.*)"));
+    // "*.*" means every file here, also a name without a dot.
+    if (auto* model = dialog.findChild<QFileSystemModel*>())
+        model->setNameFilters({QStringLiteral("*")});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    OpenChildWindow(dialog.selectedFiles().constFirst());
+}
+
+void TKelvoScan::HelpAbout1Execute()
+{
+    if (m_aboutBox)
+        m_aboutBox->exec();
+}
+
+void TKelvoScan::FileExit1Execute()
+{
+    close();
+}
+
+void TKelvoScan::FileScan1Execute()
+{
+    QAction* scan = action(QStringLiteral("FileScan1"));
+    scan->setEnabled(false); // no second session while one runs
+    m_scan->FileScan1Execute();
+    scan->setEnabled(true);
+}
+
+void TKelvoScan::updateActions()
+{
+    const bool any = !childWindows().isEmpty();
+    for (const char* name : {"WindowCascade1", "WindowTileHorizontal1", "WindowTileVertical1",
+                             "WindowMinimizeAll1", "WindowArrangeAll1"})
+        action(QLatin1String(name))->setEnabled(any);
+    action(QStringLiteral("FileClose1"))->setEnabled(m_mdi->activeSubWindow() != nullptr || (any && m_mdi->currentSubWindow()));
+    rebuildWindowMenu();
+}
+
+void TKelvoScan::rebuildWindowMenu()
+{
+    for (QAction* a : std::as_const(m_windowListActions)) {
+        m_windowMenu->removeAction(a);
+        a->deleteLater();
+    }
+    m_windowListActions.clear();
+    const QList<QMdiSubWindow*> windows = childWindows();
+    if (windows.isEmpty())
+        return;
+    m_windowListActions << m_windowMenu->addSeparator();
+    for (QMdiSubWindow* w : windows) {
+        QString caption = w->windowTitle();
+        auto* a = m_windowMenu->addAction(caption.replace(QLatin1Char('&'), QLatin1String("&&")));
+        a->setCheckable(true);
+        a->setChecked(w == m_mdi->activeSubWindow());
+        connect(a, &QAction::triggered, this, [this, w] {
+            if (childWindows().contains(w)) {
+                if (w->isMinimized())
+                    w->showNormal();
+                m_mdi->setActiveSubWindow(w);
+            }
+        });
+        m_windowListActions << a;
+    }
+}
+
+void TKelvoScan::tileHorizontally()
+{
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* w : childWindows())
+        if (!w->isMinimized())
+            windows << w;
+    if (windows.isEmpty())
+        return;
+    const QSize area = m_mdi->viewport()->size();
+    const int h = area.height() / int(windows.size());
+    for (int i = 0; i < windows.size(); ++i) {
+        windows[i]->showNormal();
+        windows[i]->setGeometry(0, i * h, area.width(), h);
+    }
+}
+
+void TKelvoScan::tileVertically()
+{
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* w : childWindows())
+        if (!w->isMinimized())
+            windows << w;
+    if (windows.isEmpty())
+        return;
+    const QSize area = m_mdi->viewport()->size();
+    const int w = area.width() / int(windows.size());
+    for (int i = 0; i < windows.size(); ++i) {
+        windows[i]->showNormal();
+        windows[i]->setGeometry(i * w, 0, w, area.height());
+    }
+}
+
+void TKelvoScan::minimizeAll()
+{
+    const QList<QMdiSubWindow*> windows = childWindows();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it)
+        (*it)->showMinimized();
+}
+
+void TKelvoScan::arrangeIcons()
+{
+    // Minimised windows in a row along the bottom edge, wrapping upwards.
+    const QSize area = m_mdi->viewport()->size();
+    int x = 0;
+    int y = area.height();
+    for (QMdiSubWindow* w : childWindows()) {
+        if (!w->isMinimized())
+            continue;
+        const QSize s = w->size();
+        if (x > 0 && x + s.width() > area.width()) {
+            x = 0;
+            y -= s.height();
+        }
+        w->move(x, y - s.height());
+        x += s.width();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// What scanning asks of the user interface.
+
+int TKelvoScan::messageBox(const QString& text, const QString& caption, int flags)
+{
+    return showMessageBox(isVisible() ? this : nullptr, text, caption, flags);
+}
+
+void TKelvoScan::pushWaitCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TKelvoScan::popCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+void TKelvoScan::showAndActivateMainWindow()
+{
+    if (isMinimized() || !isVisible())
+        showNormal();
+    activateWindow();
+    raise();
+}
+
+void TKelvoScan::showStatus(const QString& text)
+{
+    if (text.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(text);
+}
+
+} // namespace kelvo

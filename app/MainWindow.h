@@ -1,0 +1,104 @@
+// The frame window TKelvoScan: menus, tool bar, status bar with hints, the image windows in
+// an MDI area, the command line shown in Befehlszeile, and the Scan action. Reads the command
+// line when it is created (FormCreate) and opens the target file at its first paint in view
+// mode (FormPaint). Implements what scanning asks of the user interface.
+#pragma once
+
+#include "scan/ScanSession.h"
+#include "scan/ScanSettings.h"
+#include "scan/ScanUi.h"
+
+#include <QMainWindow>
+#include <QMap>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QToolBar;
+
+namespace kelvo {
+
+class TAboutBox;
+class TMDIChild;
+
+// The outside world the main window works with; the real one in the program, fakes in tests.
+struct Services {
+    TwainLayer* twain = nullptr;
+    Launcher* launcher = nullptr;
+    Notifier* notifier = nullptr;
+    QString handOffDirectory;
+};
+
+class TKelvoScan final : public QMainWindow, public ScanUi {
+    Q_OBJECT
+public:
+    // argv: the program name and its arguments. `pageCounter` is the process-wide page
+    // count, which /+ may set.
+    TKelvoScan(const QStringList& argv, const QLocale& locale, Services services, SessionState& session);
+    ~TKelvoScan() override;
+
+    void setAboutBox(TAboutBox* box) { m_aboutBox = box; }
+    bool terminationRequested() const { return m_terminate; }
+
+    void OpenChildWindow(const QString& fileName);
+    void FileNew1Execute();
+    void FileOpen1Execute();
+    void HelpAbout1Execute();
+    void FileExit1Execute();
+    void FileScan1Execute();
+
+    const ScanSettings& settings() const { return m_settings; }
+    QAction* action(const QString& name) const { return m_actions.value(name); }
+    QMenu* windowMenu() const { return m_windowMenu; }
+    QMdiArea* mdiArea() const { return m_mdi; }
+    QLabel* befehlszeile() const { return m_befehlszeile; }
+    // The main window's client size below its menu bar, which image windows size against.
+    QSize clientSizeForChildren() const;
+
+    // ScanUi
+    int messageBox(const QString& text, const QString& caption, int flags) override;
+    void pushWaitCursor() override;
+    void popCursor() override;
+    void openChildWindow(const QString& fileName) override { OpenChildWindow(fileName); }
+    void showAndActivateMainWindow() override;
+    void showStatus(const QString& text) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBar();
+    void formCreate(const QStringList& argv, const QLocale& locale);
+    void formPaint();
+    void updateActions();
+    void rebuildWindowMenu();
+    void tileHorizontally();
+    void tileVertically();
+    void minimizeAll();
+    void arrangeIcons();
+    QList<QMdiSubWindow*> childWindows() const;
+    QAction* makeAction(const char* name, const QString& caption, const QString& hint,
+                        int glyph, const QKeySequence& shortcut = {});
+
+    ScanSettings m_settings;
+    SessionState& m_session;
+    Services m_services;
+    std::unique_ptr<ScanSession> m_scan;
+    TAboutBox* m_aboutBox = nullptr;
+    QMdiArea* m_mdi = nullptr;
+    QLabel* m_befehlszeile = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QMenu* m_windowMenu = nullptr;
+    QList<QAction*> m_windowListActions;
+    QMap<QString, QAction*> m_actions;
+    QString m_pendingChildFile;
+    bool m_terminate = false;
+};
+
+} // namespace kelvo

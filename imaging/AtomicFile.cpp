@@ -1,0 +1,102 @@
+#include "imaging/AtomicFile.h"
+
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kelvo {
+
+namespace {
+
+mode_t processUmask()
+{
+    static const mode_t mask = [] {
+        const mode_t m = ::umask(022);
+        ::umask(m);
+        return m;
+    }();
+    return mask;
+}
+
+} // namespace
+
+AtomicFile::AtomicFile(QString fileName, unsigned mode)
+    : m_fileName(std::move(fileName)), m_mode(mode)
+{
+    processUmask();
+}
+
+AtomicFile::~AtomicFile()
+{
+    abandon();
+}
+
+bool AtomicFile::open()
+{
+    const QByteArray target = QFile::encodeName(m_fileName);
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        m_error = Error::SymbolicLink;
+        return false;
+    }
+    const QFileInfo fi(m_fileName);
+    QByteArray templ = QFile::encodeName(fi.absolutePath() + QLatin1String("/.") + fi.fileName())
+                       + ".XXXXXX";
+    m_fd = ::mkostemp(templ.data(), O_CLOEXEC);
+    if (m_fd < 0) {
+        m_error = Error::Create;
+        return false;
+    }
+    m_tempName = QFile::decodeName(templ);
+    if (!m_file.open(m_fd, QIODevice::ReadWrite, QFileDevice::DontCloseHandle)) {
+        m_error = Error::Create;
+        abandon();
+        return false;
+    }
+    return true;
+}
+
+bool AtomicFile::commit()
+{
+    if (m_fd < 0)
+        return false;
+    bool ok = m_file.flush() && m_file.error() == QFileDevice::NoError;
+    m_file.close();
+    ok = ok && ::fchmod(m_fd, static_cast<mode_t>(m_mode) & ~processUmask()) == 0;
+    ok = ok && ::fsync(m_fd) == 0;
+    ok = (::close(m_fd) == 0) && ok;
+    m_fd = -1;
+    if (!ok) {
+        m_error = Error::Write;
+        abandon();
+        return false;
+    }
+    if (::rename(QFile::encodeName(m_tempName).constData(),
+                 QFile::encodeName(m_fileName).constData()) != 0) {
+        m_error = Error::Rename;
+        abandon();
+        return false;
+    }
+    m_tempName.clear();
+    return true;
+}
+
+void AtomicFile::abandon()
+{
+    if (m_file.isOpen())
+        m_file.close();
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_tempName.isEmpty()) {
+        ::unlink(QFile::encodeName(m_tempName).constData());
+        m_tempName.clear();
+    }
+}
+
+} // namespace kelvo

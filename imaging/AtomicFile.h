@@ -1,0 +1,38 @@
+// A file that appears under its name only when complete: written to a temporary file in the
+// target's directory, flushed to disk, then renamed over the name. Abandoned on destruction.
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+namespace kelvo {
+
+class AtomicFile {
+public:
+    // mode: permission bits of the finished file, less the process umask.
+    explicit AtomicFile(QString fileName, unsigned mode = 0666);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the temporary file; false when the directory cannot take it or a symbolic link
+    // stands at the name (see error()).
+    bool open();
+    QFile& device() { return m_file; }
+    // Flushes, syncs, closes and renames; false (and nothing left behind) on any failure.
+    bool commit();
+    void abandon();
+
+    enum class Error { None, SymbolicLink, Create, Write, Rename };
+    Error error() const { return m_error; }
+
+private:
+    QString m_fileName;
+    QString m_tempName;
+    unsigned m_mode;
+    int m_fd = -1;
+    QFile m_file;
+    Error m_error = Error::None;
+};
+
+} // namespace kelvo

@@ -1,0 +1,138 @@
+#include "scan/ScanSession.h"
+
+#include "platform/Text.h"
+#include "scan/HandOff.h"
+
+namespace kelvo {
+
+namespace {
+
+void setOneValue(TwainLayer& twain, uint16_t cap, uint16_t itemType, int32_t value)
+{
+    TwainCapability c;
+    c.Cap = cap;
+    c.ItemType = itemType;
+    // Narrower items are stored zero-extended; a signed one as its two's complement.
+    c.Item = itemType == TWTY_INT32 ? static_cast<uint32_t>(value)
+                                    : static_cast<uint32_t>(static_cast<uint16_t>(value));
+    twain.setCapability(c, 1);
+}
+
+} // namespace
+
+ScanSession::ScanSession(ScanSettings& settings, SessionState& session, TwainLayer& twain,
+                         ScanUi& ui, Launcher& launcher, Notifier& notifier, QString handOffDirectory)
+    : m_settings(settings), m_session(session), m_twain(twain), m_ui(ui), m_launcher(launcher),
+      m_notifier(notifier), m_handOffDirectory(std::move(handOffDirectory)), m_pdf(ui, launcher),
+      m_pages(settings, session, ui, launcher, m_pdf)
+{
+}
+
+void ScanSession::negotiate()
+{
+    const ScanSettings& s = m_settings;
+    m_twain.startCapabilityNegotiation();
+    setOneValue(m_twain, CAP_FEEDERENABLED, TWTY_BOOL, 1);
+    setOneValue(m_twain, ICAP_XFERMECH, TWTY_UINT16, 0); // native transfer: pages in memory
+    if (s.TransmissiveLight)
+        setOneValue(m_twain, ICAP_LIGHTPATH, TWTY_UINT16, TWLP_TRANSMISSIVE);
+    if (s.BlankPageMode != 0)
+        setOneValue(m_twain, ICAP_AUTODISCARDBLANKPAGES, TWTY_INT32, s.BlankPageMode);
+    if (s.AutoRotate)
+        setOneValue(m_twain, ICAP_AUTOMATICROTATE, TWTY_BOOL, s.AutoRotate);
+    m_twain.setBitsPerPixel(s.BitsPerPixel);
+    const TW_FIX32 resolution = floatToFix32(static_cast<float>(s.Resolution));
+    m_twain.setResolution(resolution, resolution);
+    m_twain.setUnit(TWUN_PIXELS);
+    TW_FRAME frame;
+    frame.Left = floatToFix32(0.0f);
+    frame.Top = floatToFix32(0.0f);
+    frame.Right = floatToFix32(static_cast<float>(s.FrameWidthMm * s.Resolution / 25.4));
+    frame.Bottom = floatToFix32(static_cast<float>(s.FrameHeightMm * s.Resolution / 25.4));
+    m_twain.setImageFrame(frame);
+    m_twain.enableDuplex(s.Duplex ? 1 : 0);
+    m_twain.endCapabilityNegotiation();
+}
+
+void ScanSession::writePdf()
+{
+    m_pdf.WritePdfDocument(m_session.PdfDocument, toNarrow(m_session.FirstPageFile), 1);
+    m_session.PdfDocument = 0;
+    m_session.PageCounter = 1;
+}
+
+void ScanSession::FileScan1Execute()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    bool cursorSet = false;
+    bool scannerOpen = false;
+
+    // A chain of sessions: each Yes to the PDF question scans further pages into the same
+    // document. The cursor shown before the first session comes back at the end, and every
+    // scanner session opened is ended.
+    for (;;) {
+        if (!m_twain.isAvailable()) {
+            m_ui.messageBox(QStringLiteral("Twain driver is not installed!"),
+                            QStringLiteral("Twain Driver"), MB_ICONERROR);
+            if (!cursorSet) {
+                m_running = false;
+                return;
+            }
+            // Within a chain the pages scanned so far must still reach their file.
+            if (m_session.PdfDocument != 0)
+                writePdf();
+            break;
+        }
+        m_twain.openSession();
+        scannerOpen = true;
+        if (m_settings.SelectSource == 1)
+            m_twain.selectSource();
+        if (!cursorSet) {
+            m_ui.pushWaitCursor();
+            cursorSet = true;
+        }
+        negotiate();
+
+        const int result = m_twain.acquire(
+            [this](Bitmap& page) { return m_pages.PageAcquired(page); },
+            m_settings.ShowSourceUi ? ACQUIRE_SHOW_UI : 0,
+            [this](int page) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(page)); });
+        m_ui.showStatus(QString());
+        if (result != 1)
+            m_ui.messageBox(QStringLiteral("An error occurred in L_TwainAcquire(...), Error No: %1").arg(result),
+                            QStringLiteral("Error!"), MB_OK);
+
+        // Pages already in the PDF document are never dropped: after an error too the user
+        // may scan on into it, or have it written.
+        if (m_session.PdfDocument != 0) {
+            m_ui.showAndActivateMainWindow();
+            if (m_ui.messageBox(QStringLiteral("Weitere Seite(n) scannen?"), QStringLiteral("Scan in PDF"),
+                                MB_YESNO)
+                == IDYES) {
+                m_twain.endSession();
+                scannerOpen = false;
+                continue;
+            }
+            writePdf();
+        }
+        break;
+    }
+
+    m_ui.popCursor();
+    if (scannerOpen)
+        m_twain.endSession();
+    WriteHandOff(toNarrow(m_session.LastPageFile), m_session.PageCounter, "S", m_handOffDirectory, m_notifier);
+    m_session.PageCounter = 0;
+
+    if (upperNarrow(m_settings.OutputFormat) != QLatin1String("PDF")) {
+        if (m_settings.ViewerMode == '1')
+            m_launcher.startViewer(m_settings.ViewerProgram, m_session.FirstPageFile);
+        else if (m_settings.ViewerMode == 'L')
+            m_launcher.startViewer(m_settings.ViewerProgram, m_session.LastPageFile);
+    }
+    m_running = false;
+}
+
+} // namespace kelvo
