@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace kelvo {
 
@@ -22,5 +23,10 @@ public:
     bool startViewer(const QString& program, const QString& fileArg) override;
     bool openWithDefaultApplication(const QString& file) override;
 };
+
+// The program and arguments startViewer runs: `program` split like a shell command line,
+// then `fileArg` as one argument (none when it is empty, as with a bare command line).
+// Empty for a blank program.
+QStringList viewerCommand(const QString& program, const QString& fileArg);
 
 } // namespace kelvo
