@@ -1,0 +1,424 @@
+#include "scan/PdfDocument.h"
+
+#include "imaging/CcittG4.h"
+#include "platform/Text.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+
+// qpdf's own smart pointer is gone from our code: no transition warnings.
+#ifndef POINTERHOLDER_TRANSITION
+#define POINTERHOLDER_TRANSITION 4
+#endif
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvo {
+
+namespace {
+
+constexpr double kA4Width = 595.276;   // points
+constexpr double kA4Height = 841.89;
+constexpr double kPointsPerCm = 72.0 / 2.54;
+constexpr double kMarginPt = 0.2 * kPointsPerCm; // 2 mm right and bottom of a large picture
+constexpr int kJpegQuality = 90;
+constexpr int kBitmapAllocationLimitMb = 2048; // a 600 dpi A4 colour page is 139 MB as RGB32
+
+const char* const kFailureText = "Datei konnte nicht geschrieben werden: ";
+const char* const kFailureCaption = "Error PDF schreiben";
+
+enum class PictureKind { Ccitt, GrayJpeg, RgbJpeg };
+
+struct Picture {
+    PictureKind kind = PictureKind::RgbJpeg;
+    int width = 0;
+    int height = 0;
+    int fileDpi = 0; // resolution recorded in the bitmap file, 0 when none
+    std::string data;
+};
+
+std::string jpegOf(const QImage& img)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly))
+        return {};
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(kJpegQuality);
+    if (!writer.write(img))
+        return {};
+    return bytes.toStdString();
+}
+
+// A colour picture without transparency: alpha is laid over white paper.
+QImage opaqueRgb(const QImage& img)
+{
+    if (!img.hasAlphaChannel())
+        return img.convertToFormat(QImage::Format_RGB32);
+    QImage out(img.size(), QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    out.fill(Qt::white);
+    QPainter painter(&out);
+    painter.drawImage(0, 0, img);
+    painter.end();
+    return out;
+}
+
+// Qt's BMP reader accepts a file cut short in its pixel rows and fills in the rest: refuse an
+// uncompressed BMP shorter than its header promises. Other files are left to the reader.
+bool bitmapFileComplete(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray h = file.read(34);
+    if (!h.startsWith("BM"))
+        return true;
+    if (h.size() < 26)
+        return false;
+    const auto u16 = [&](int o) { return quint32(uchar(h[o])) | (quint32(uchar(h[o + 1])) << 8); };
+    const auto u32 = [&](int o) { return u16(o) | (u16(o + 2) << 16); };
+    const quint32 dataOffset = u32(10);
+    const quint32 infoSize = u32(14);
+    qint64 width = 0, height = 0;
+    quint32 bits = 0, compression = 0;
+    if (infoSize == 12) {
+        width = u16(18);
+        height = u16(20);
+        bits = u16(24);
+    } else {
+        if (h.size() < 34)
+            return false;
+        width = static_cast<qint32>(u32(18));
+        height = std::abs(static_cast<qint64>(static_cast<qint32>(u32(22))));
+        bits = u16(28);
+        compression = u32(30);
+    }
+    constexpr quint32 kRgb = 0, kBitFields = 3, kAlphaBitFields = 6;
+    if (compression != kRgb && compression != kBitFields && compression != kAlphaBitFields)
+        return true;
+    if (width <= 0 || bits == 0 || bits > 32)
+        return true;
+    const qint64 rowBytes = (width * bits + 31) / 32 * 4;
+    return file.size() >= static_cast<qint64>(dataOffset) + rowBytes * height;
+}
+
+// Reads the page bitmap and compresses it for the page: 1 bit as CCITT G4, gray as gray JPEG,
+// everything else as colour JPEG.
+std::optional<Picture> encodePicture(const QString& fileName)
+{
+    if (QImageReader::allocationLimit() > 0
+        && QImageReader::allocationLimit() < kBitmapAllocationLimitMb)
+        QImageReader::setAllocationLimit(kBitmapAllocationLimitMb);
+
+    if (!bitmapFileComplete(fileName))
+        return std::nullopt;
+    QImageReader reader(fileName);
+    reader.setDecideFormatFromContent(true);
+    QImage img;
+    if (!reader.read(&img) || img.isNull() || img.width() <= 0 || img.height() <= 0)
+        return std::nullopt;
+
+    Picture pic;
+    pic.width = img.width();
+    pic.height = img.height();
+    pic.fileDpi = qRound(img.dotsPerMeterX() * 0.0254);
+
+    if (img.depth() == 1) {
+        pic.kind = PictureKind::Ccitt;
+        pic.data = encodeCcittG4(img).toStdString();
+    } else if (img.format() == QImage::Format_Grayscale8 || img.format() == QImage::Format_Grayscale16
+               || (img.format() == QImage::Format_Indexed8 && img.allGray())) {
+        pic.kind = PictureKind::GrayJpeg;
+        pic.data = jpegOf(img.convertToFormat(QImage::Format_Grayscale8));
+    } else {
+        pic.kind = PictureKind::RgbJpeg;
+        const QImage rgb = opaqueRgb(img);
+        if (rgb.isNull())
+            return std::nullopt;
+        pic.data = jpegOf(rgb);
+    }
+    if (pic.data.empty())
+        return std::nullopt;
+    return pic;
+}
+
+QPDFObjectHandle imageObject(QPDF& pdf, const Picture& pic)
+{
+    QPDFObjectHandle image = pdf.newStream(pic.data);
+    QPDFObjectHandle dict = image.getDict();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(pic.width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(pic.height));
+    if (pic.kind == PictureKind::Ccitt) {
+        // The coded black runs are the dark pixels; decoded black is 0 = black in DeviceGray.
+        QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
+        parms.replaceKey("/K", QPDFObjectHandle::newInteger(-1));
+        parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(pic.width));
+        parms.replaceKey("/Rows", QPDFObjectHandle::newInteger(pic.height));
+        parms.replaceKey("/BlackIs1", QPDFObjectHandle::newBool(false));
+        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
+        dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(1));
+        dict.replaceKey("/Filter", QPDFObjectHandle::newName("/CCITTFaxDecode"));
+        dict.replaceKey("/DecodeParms", parms);
+    } else {
+        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(
+                                           pic.kind == PictureKind::GrayJpeg ? "/DeviceGray"
+                                                                             : "/DeviceRGB"));
+        dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+        dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
+    }
+    return image;
+}
+
+std::string num(double v)
+{
+    return QByteArray::number(v, 'f', 4).toStdString();
+}
+
+// An A4 page, or larger when the picture at (xPt, yPt) from the top-left does not fit.
+void appendPage(QPDF& pdf, const Picture& pic, int dpi, double xPt, double yPt)
+{
+    const double w = pic.width * 72.0 / dpi;
+    const double h = pic.height * 72.0 / dpi;
+    const double pageW = std::max(kA4Width, xPt + w + kMarginPt);
+    const double pageH = std::max(kA4Height, yPt + h + kMarginPt);
+
+    const std::string content = "q " + num(w) + " 0 0 " + num(h) + " " + num(xPt) + " "
+                                + num(pageH - yPt - h) + " cm /Im0 Do Q\n";
+
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    xobjects.replaceKey("/Im0", imageObject(pdf, pic));
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+
+    QPDFObjectHandle mediaBox = QPDFObjectHandle::newArray();
+    mediaBox.appendItem(QPDFObjectHandle::newInteger(0));
+    mediaBox.appendItem(QPDFObjectHandle::newInteger(0));
+    mediaBox.appendItem(QPDFObjectHandle::newReal(pageW, 4));
+    mediaBox.appendItem(QPDFObjectHandle::newReal(pageH, 4));
+
+    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
+    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+    page.replaceKey("/MediaBox", mediaBox);
+    page.replaceKey("/Resources", resources);
+    page.replaceKey("/Contents", pdf.newStream(content));
+
+    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+}
+
+std::string pdfDate(const QDateTime& t)
+{
+    const int offset = t.offsetFromUtc() / 60;
+    const int absOffset = std::abs(offset);
+    const QString s = QStringLiteral("D:%1%2%3'%4'")
+                          .arg(t.toString(QStringLiteral("yyyyMMddHHmmss")))
+                          .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                          .arg(absOffset / 60, 2, 10, QLatin1Char('0'))
+                          .arg(absOffset % 60, 2, 10, QLatin1Char('0'));
+    return s.toStdString();
+}
+
+void setDocumentInfo(QPDF& pdf)
+{
+    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
+    const auto text = [](const char* s) { return QPDFObjectHandle::newUnicodeString(s); };
+    info.replaceKey("/Title", text("KELVO-Archivdokument"));
+    info.replaceKey("/Author", text("Kelvo eG"));
+    info.replaceKey("/Subject", text("Archivierung"));
+    info.replaceKey("/Keywords", text("KELVO Scanner Archiv"));
+    info.replaceKey("/Creator", text("KelvoBild"));
+    info.replaceKey("/Producer", text("KelvoBild"));
+    const std::string now = pdfDate(QDateTime::currentDateTime());
+    info.replaceKey("/CreationDate", QPDFObjectHandle::newString(now));
+    info.replaceKey("/ModDate", QPDFObjectHandle::newString(now));
+    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+}
+
+mode_t currentUmask()
+{
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f))
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(f);
+        if (found)
+            return static_cast<mode_t>(mask);
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask;
+}
+
+// Writes the document next to `target` under a hidden temporary name and renames it over the
+// target only when every write, flush, sync and close succeeded. Nothing is left on failure.
+bool writeReplacing(QPDF& pdf, const QByteArray& target)
+{
+    if (target.isEmpty() || target.endsWith('/') || target.contains('\0'))
+        return false;
+    const qsizetype slash = target.lastIndexOf('/');
+    const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
+    const QByteArray base = target.mid(slash + 1);
+    if (base == "." || base == "..")
+        return false;
+
+    // Keep the temporary name within the file-name limit.
+    QByteArray tmpl = dir + "/." + base.left(200) + ".XXXXXX";
+    std::vector<char> tmpName(tmpl.constData(), tmpl.constData() + tmpl.size() + 1);
+    const int fd = ::mkostemp(tmpName.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+
+    bool ok = false;
+    FILE* fp = ::fdopen(fd, "wb");
+    if (!fp) {
+        ::close(fd);
+    } else {
+        try {
+            QPDFWriter writer(pdf);
+            writer.setOutputFile(tmpName.data(), fp, false);
+            writer.setObjectStreamMode(qpdf_o_generate);
+            writer.write();
+            ok = true;
+        } catch (...) {
+            ok = false;
+        }
+        // qpdf does not notice a full disk: check the flush, the size, the sync and the close.
+        ok = ok && std::fflush(fp) == 0 && !std::ferror(fp);
+        const off_t written = ok ? ::ftello(fp) : -1;
+        struct stat st {};
+        ok = ok && written > 0 && ::fstat(fd, &st) == 0 && st.st_size == written;
+        ok = ok && ::fchmod(fd, 0666 & ~currentUmask()) == 0;
+        ok = ok && ::fsync(fd) == 0;
+        if (std::fclose(fp) != 0)
+            ok = false;
+    }
+
+    ok = ok && ::rename(tmpName.data(), target.constData()) == 0;
+    if (!ok) {
+        ::unlink(tmpName.data());
+        return false;
+    }
+    // Make the new directory entry durable as well; the file itself is complete already.
+    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+} // namespace
+
+struct PdfDocuments::Document {
+    QPDF pdf;
+    double resolution = 0;
+    int pages = 0;
+    bool failed = false; // a page could not be added: the document must not be written
+};
+
+PdfDocuments::PdfDocuments(ScanUi& ui, Launcher& launcher) : ui_(ui), launcher_(launcher) {}
+
+PdfDocuments::~PdfDocuments() = default;
+
+int PdfDocuments::CreatePdfDocument(double resolution)
+{
+    try {
+        auto doc = std::make_unique<Document>();
+        doc->pdf.emptyPDF();
+        doc->resolution = resolution;
+        int handle = lastHandle_;
+        do {
+            handle = handle >= INT_MAX ? 1 : handle + 1;
+        } while (documents_.count(handle));
+        documents_.emplace(handle, std::move(doc));
+        lastHandle_ = handle;
+        return handle;
+    } catch (...) {
+        return 0;
+    }
+}
+
+void PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
+                              int /*pageNumber: pages are appended in call order*/)
+{
+    const auto it = documents_.find(document);
+    if (it == documents_.end())
+        return;
+    Document& doc = *it->second;
+    if (doc.failed)
+        return; // it will not be written; spare the work
+    try {
+        const std::optional<Picture> pic = encodePicture(fromNarrow(bitmapFileName));
+        if (!pic) {
+            doc.failed = true;
+            return;
+        }
+        // The page's resolution is the scan resolution truncated; without a usable one, the
+        // bitmap's own, else 72 dpi (one pixel per point).
+        int dpi = 0;
+        if (std::isfinite(doc.resolution) && doc.resolution >= 1)
+            dpi = static_cast<int>(std::min(doc.resolution, 1.0e6));
+        if (dpi < 1)
+            dpi = pic->fileDpi > 0 ? pic->fileDpi : 72;
+        const auto toPoints = [](double cm) {
+            return std::isfinite(cm) ? std::clamp(cm, 0.0, 1.0e4) * kPointsPerCm : 0.0;
+        };
+        appendPage(doc.pdf, *pic, dpi, toPoints(x), toPoints(y));
+        ++doc.pages;
+    } catch (...) {
+        doc.failed = true;
+    }
+}
+
+int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int openAfterWrite)
+{
+    bool ok = false;
+    const auto it = documents_.find(document);
+    if (it != documents_.end()) {
+        std::unique_ptr<Document> doc = std::move(it->second);
+        documents_.erase(it);
+        if (!doc->failed && doc->pages > 0) {
+            try {
+                setDocumentInfo(doc->pdf);
+                ok = writeReplacing(doc->pdf, fileName);
+            } catch (...) {
+                ok = false;
+            }
+        }
+    }
+
+    const QString name = fromNarrow(fileName);
+    if (!ok)
+        ui_.messageBox(QString::fromUtf8(kFailureText) + name, QString::fromUtf8(kFailureCaption),
+                       MB_OK);
+    else if (openAfterWrite)
+        launcher_.openWithDefaultApplication(name);
+    return 1;
+}
+
+} // namespace kelvo

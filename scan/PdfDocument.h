@@ -1,0 +1,44 @@
+// The PDF documents of PDF-mode scanning: opened on a session's first page, one page per scanned
+// page bitmap, written (and optionally opened for the user) when the session chain ends.
+#pragma once
+
+#include "platform/Launcher.h"
+#include "scan/ScanUi.h"
+
+#include <QByteArray>
+
+#include <map>
+#include <memory>
+
+namespace kelvo {
+
+class PdfDocuments {   // the open documents of this process, by handle
+public:
+    PdfDocuments(ScanUi& ui, Launcher& launcher);
+    ~PdfDocuments();
+    PdfDocuments(const PdfDocuments&) = delete;
+    PdfDocuments& operator=(const PdfDocuments&) = delete;
+
+    // Opens a document; returns a handle > 0, or 0 on failure. The resolution (dpi) is the scan
+    // resolution; truncated toward zero it is the resolution of every page's picture.
+    int CreatePdfDocument(double resolution);
+    // Appends one page showing the picture of the bitmap file (written by Qt as BMP, 1/8/24 bit),
+    // placed x, y centimetres from the top-left. The file is read and compressed now and left
+    // on disk. A file that cannot be read marks the document failed: it will not be written.
+    // Unknown handles are ignored.
+    void AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
+                    int pageNumber);
+    // Writes the file, opens it with the default application when openAfterWrite and the write
+    // succeeded, closes the document. A failed write (also: unknown handle, no pages, a page
+    // that could not be read) leaves no file behind and shows a message. Returns 1 in every case.
+    int WritePdfDocument(int document, const QByteArray& fileName, int openAfterWrite);
+
+private:
+    struct Document;
+    ScanUi& ui_;
+    Launcher& launcher_;
+    std::map<int, std::unique_ptr<Document>> documents_;
+    int lastHandle_ = 0;
+};
+
+} // namespace kelvo

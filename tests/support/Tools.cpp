@@ -1,0 +1,50 @@
+#include "support/Tools.h"
+
+#include <QProcess>
+
+namespace kelvo::test {
+
+ToolResult runTool(const QString& program, const QStringList& args, int timeoutMs)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    ToolResult r;
+    if (!p.waitForStarted(timeoutMs)) {
+        r.out = QStringLiteral("could not start ") + program;
+        return r;
+    }
+    p.waitForFinished(timeoutMs);
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAll());
+    return r;
+}
+
+Identified identify(const QString& file)
+{
+    Identified id;
+    const ToolResult r = runTool(QStringLiteral("gm"),
+                                 {QStringLiteral("identify"), QStringLiteral("-format"),
+                                  QStringLiteral("%m|%w|%h|%q|%r|%x|%y|%U"), file + QStringLiteral("[0]")});
+    id.raw = r.out;
+    const QStringList f = r.out.trimmed().split(QLatin1Char('|'));
+    if (r.exitCode != 0 || f.size() < 8)
+        return id;
+    id.format = f[0];
+    id.width = f[1].toInt();
+    id.height = f[2].toInt();
+    const int depth = f[3].toInt();
+    const QString type = f[4].toLower();
+    if (type.contains(QLatin1String("bilevel")))
+        id.bitsPerPixel = 1;
+    else if (type.contains(QLatin1String("gray")) || type.contains(QLatin1String("palette")))
+        id.bitsPerPixel = 8;
+    else
+        id.bitsPerPixel = depth * 3;
+    const double factor = f[7].contains(QLatin1String("Centimeter")) ? 2.54 : 1.0;
+    id.xDpi = f[5].section(QLatin1Char(' '), 0, 0).toDouble() * factor;
+    id.yDpi = f[6].section(QLatin1Char(' '), 0, 0).toDouble() * factor;
+    return id;
+}
+
+} // namespace kelvo::test
