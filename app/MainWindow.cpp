@@ -16,6 +16,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -72,7 +73,11 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
 
 TKelvoScan::~TKelvoScan()
 {
+    // The image windows close after this body, when our own members are gone already.
     m_mdi->viewport()->removeEventFilter(this);
+    m_mdi->disconnect(this);
+    for (QMdiSubWindow* w : m_mdi->subWindowList())
+        w->disconnect(this);
 }
 
 QAction* TKelvoScan::makeAction(const char* name, const QString& caption, const QString& hint,
@@ -161,6 +166,12 @@ void TKelvoScan::createMenus()
         hidden->setVisible(false);
     };
     menuBar()->setObjectName(QStringLiteral("HauptMenu"));
+    // The menu titles' hints go to the status bar while a title is highlighted.
+    connect(menuBar(), &QMenuBar::hovered, this, [this](QAction* a) {
+        if (a && a->menu())
+            statusBar()->showMessage(a->statusTip());
+    });
+    menuBar()->installEventFilter(this);
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Datei"));
     file->setObjectName(QStringLiteral("File1"));
     file->menuAction()->setStatusTip(QStringLiteral("Dateibefehle"));
@@ -296,6 +307,11 @@ bool TKelvoScan::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_mdi->viewport() && event->type() == QEvent::Paint)
         formPaint();
+    if (watched == menuBar() && event->type() == QEvent::MouseMove) {
+        const QAction* a = menuBar()->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (a && a->menu())
+            statusBar()->showMessage(a->statusTip());
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -12,6 +12,13 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace kelvo::test {
 
