@@ -3,6 +3,7 @@
 #include "imaging/ImageFile.h"
 
 #include <QFileInfo>
+#include <QLayout>
 #include <QMdiArea>
 #include <QPaintEvent>
 #include <QPainter>
@@ -132,7 +133,11 @@ void TMDIChild::formCreate(const QString& fileName, QSize mainClientSize)
     const QPoint pos = geometry().topLeft();
     const int clientH = childClientHeight(mainClientSize.height(), pos.y(), m_bitmap.height);
     const int clientW = childClientWidth(mainClientSize.width(), pos.x(), m_bitmap.width, true);
-    const QSize frame = size() - m_view->size();
+    // The frame around the client area: border and title bar.
+    QMargins margins = contentsMargins();
+    if (layout())
+        margins += layout()->contentsMargins();
+    const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
     resize(std::max(0, clientW) + frame.width(), std::max(0, clientH) + frame.height());
     m_view->setScrollRanges(m_bitmap.displayedWidth(), m_bitmap.displayedHeight());
     m_view->viewport()->update();
