@@ -100,6 +100,12 @@ TMDIChild::TMDIChild(QMdiArea* area, const QString& fileName, QSize mainClientSi
     setWidget(m_view);
     resize(279 + 8, 177 + 30);
     area->addSubWindow(this);
+    // The default place of a new window: cascaded below and right of the ones before it,
+    // starting again at the top left when half the area is used up.
+    const int step = 24;
+    const int places = std::max(1, area->viewport()->height() / 2 / step);
+    const int k = int(area->subWindowList().size() - 1) % places;
+    move(k * step, k * step);
     show();
     formCreate(fileName, mainClientSize);
 }

@@ -105,6 +105,17 @@ TEST_F(ViewerTest, TallImageSizesItsWindowToTheMainWindow)
     EXPECT_EQ(child->view()->horizontalScrollBar()->maximum(), 300 - child->view()->viewport()->width());
 }
 
+TEST_F(ViewerTest, NewWindowsCascadeAndSizeByTheirPlace)
+{
+    ASSERT_TRUE(pattern(300, 2000).save(path(QStringLiteral("tall.png"))));
+    const QSize main = window->clientSizeForChildren();
+    for (int i = 0; i < 3; ++i) {
+        TMDIChild* child = open(path(QStringLiteral("tall.png")));
+        EXPECT_EQ(child->geometry().topLeft(), QPoint(24 * i, 24 * i));
+        EXPECT_EQ(child->view()->height(), childClientHeight(main.height(), 24 * i, 2000));
+    }
+}
+
 TEST_F(ViewerTest, TheWindowNeverGrowsPastItsImage)
 {
     ASSERT_TRUE(pattern(120, 80).save(path(QStringLiteral("small.png"))));
