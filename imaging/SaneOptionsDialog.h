@@ -1,0 +1,99 @@
+// Access to an open SANE device's options by name, and the dialog of the device's own
+// options shown before an acquisition with the scanner's user interface.
+#pragma once
+
+#include "imaging/SaneFrame.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QStringList>
+
+#include <sane/sane.h>
+
+#include <optional>
+#include <vector>
+
+class QScrollArea;
+
+namespace kelvo {
+
+// One open device's options. Descriptors are fetched fresh on every use and the name index
+// is rebuilt whenever a change reports SANE_INFO_RELOAD_OPTIONS, so constraints and the
+// active state are always current. Every set reads the value back (the backend may have
+// rounded or clamped it).
+class SaneOptions {
+public:
+    explicit SaneOptions(SANE_Handle handle);
+
+    SANE_Handle handle() const { return handle_; }
+    int count() const { return count_; }
+    const SANE_Option_Descriptor* descriptor(int index) const;
+    // Index of the option with this name, or -1.
+    int find(const char* name) const;
+    // Active, settable by software, and not a group or button.
+    bool isSettable(int index) const;
+    bool isReadable(int index) const;
+    // A single value (not an array such as a gamma table).
+    bool isScalar(int index) const;
+
+    std::optional<bool> getBool(int index) const;
+    std::optional<double> getNumber(int index) const;  // INT or FIXED, first element
+    std::optional<QByteArray> getString(int index) const;
+    QStringList stringList(int index) const;
+    ValueConstraint numberConstraint(int index) const;
+
+    // Each returns true when the backend accepted the value; what it really holds is read
+    // back (getX) afterwards. Inactive and read-only options are left alone (false).
+    bool setBool(int index, bool value);
+    bool setNumber(int index, double value);  // rounded for INT options
+    bool setString(int index, const QByteArray& value);
+    bool press(int index);                     // buttons
+    // A value written as text (bool: 1/0, yes/no, true/false, on/off).
+    bool setFromText(int index, const QByteArray& text);
+
+    // Raw values of all readable options, to put back when a dialog is cancelled.
+    struct Saved {
+        int index;
+        QByteArray name;
+        std::vector<unsigned char> value;
+    };
+    std::vector<Saved> save() const;
+    void restore(const std::vector<Saved>& saved);
+
+    void reload();
+
+private:
+    bool control(int index, void* value);
+
+    SANE_Handle handle_;
+    int count_ = 0;
+    std::vector<QByteArray> names_;
+};
+
+// The device's own options, generated from its descriptors: one box per group, a check box
+// per bool, a spin box per number with a range, a list per word or string list, a line per
+// free string; buttons and arrays are left out. Changes go to the device at once (so that
+// dependent options follow); Abbrechen puts the values back as they were.
+class SaneOptionsDialog : public QDialog {
+    Q_OBJECT
+public:
+    SaneOptionsDialog(SaneOptions& options, const QString& deviceTitle, QWidget* parent = nullptr);
+
+    void reject() override;
+
+private:
+    void rebuild();
+    void applied(int index, bool ok);
+    QWidget* editorFor(int index);
+
+    SaneOptions& options_;
+    std::vector<SaneOptions::Saved> saved_;
+    QScrollArea* scroll_ = nullptr;
+    bool rebuildPending_ = false;
+};
+
+// The text SANE gives (an option or group title), in the user's language when the backends'
+// translations have it.
+QString saneText(const char* text);
+
+} // namespace kelvo
