@@ -2,6 +2,7 @@
 // the virtual scanner. Checks the stored files with gm/pdfinfo, the hand-off file's bytes and
 // what was written to standard error.
 #include "support/Fakes.h"
+#include "support/Program.h"
 #include "support/Tools.h"
 
 #include <QDir>
@@ -16,57 +17,6 @@ using namespace kelvo::test;
 
 namespace {
 
-struct ProgramRun {
-    int exitCode = -1;
-    QString stderrText;
-    QByteArray handOff;
-    QStringList files;
-};
-
-// Runs a copy of the program from `dir`, so that its hand-off file lands there.
-ProgramRun runUnattended(const QTemporaryDir& dir, const QStringList& args, const QByteArray& saneOptions,
-                  const QString& saneConfig = QStringLiteral(KELVO_SOURCE_DIR "/sane"))
-{
-    const QString exe = dir.path() + QStringLiteral("/KelvoBild");
-    if (!QFile::exists(exe))
-        QFile::copy(QStringLiteral(KELVO_BINARY_DIR "/KelvoBild"), exe);
-    QFile::remove(dir.path() + QStringLiteral("/SendToKelvo.TXT"));
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("SANE_CONFIG_DIR"), saneConfig);
-    env.insert(QStringLiteral("KELVO_SANE_OPTIONS"), QString::fromLatin1(saneOptions));
-    env.insert(QStringLiteral("TMP"), dir.path());
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(dir.path());
-    p.start(exe, args);
-    ProgramRun r;
-    if (!p.waitForFinished(180000)) {
-        p.kill();
-        p.waitForFinished();
-        r.stderrText = QStringLiteral("timed out");
-        return r;
-    }
-    r.exitCode = p.exitCode();
-    r.stderrText = QString::fromLocal8Bit(p.readAllStandardError());
-    QFile h(dir.path() + QStringLiteral("/SendToKelvo.TXT"));
-    if (h.open(QIODevice::ReadOnly))
-        r.handOff = h.readAll();
-    r.files = QDir(dir.path() + QStringLiteral("/out")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
-    return r;
-}
-
-QStringList messagesOf(const QString& stderrText)
-{
-    QStringList lines;
-    for (const QString& l : stderrText.split(QLatin1Char('\n')))
-        if (!l.isEmpty() && !l.startsWith(QLatin1String("QStandardPaths")))
-            lines << l;
-    return lines;
-}
-
 class Unattended : public ::testing::Test {
 protected:
     void SetUp() override
@@ -75,6 +25,15 @@ protected:
         QDir(dir.path()).mkdir(QStringLiteral("out"));
     }
     QString out(const QString& name) const { return dir.path() + QStringLiteral("/out/") + name; }
+    ProgramRun run(const QStringList& args, const QString& saneOptions, const QMap<QString, QString>& more = {})
+    {
+        QMap<QString, QString> env = more;
+        env.insert(QStringLiteral("KELVO_SANE_OPTIONS"), saneOptions);
+        ProgramRun r = runProgram(dir.path(), args, env);
+        files = filesIn(dir.path() + QStringLiteral("/out"));
+        return r;
+    }
+    QStringList files;
     QTemporaryDir dir;
 };
 
@@ -82,13 +41,12 @@ protected:
 
 TEST_F(Unattended, TenFeederPagesAsJpegFiles)
 {
-    const ProgramRun r = runUnattended(dir, {"-S", "/X", "/P150", out(QStringLiteral("Bild01.JPG"))},
-                                "test-picture=Color pattern");
+    const ProgramRun r = run({"-S", "/X", "/P150", out(QStringLiteral("Bild01.JPG"))}, "test-picture=Color pattern");
     ASSERT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
-    EXPECT_TRUE(messagesOf(r.stderrText).isEmpty()) << r.stderrText.toStdString();
-    EXPECT_EQ(r.files, QStringList({"Bild01.JPG", "Bild02.JPG", "Bild03.JPG", "Bild04.JPG", "Bild05.JPG",
+    EXPECT_TRUE(r.messages.isEmpty()) << r.stderrText.toStdString();
+    EXPECT_EQ(files, QStringList({"Bild01.JPG", "Bild02.JPG", "Bild03.JPG", "Bild04.JPG", "Bild05.JPG",
                                     "Bild06.JPG", "Bild07.JPG", "Bild08.JPG", "Bild09.JPG", "Bild0A.JPG"}));
-    for (const QString& f : r.files) {
+    for (const QString& f : files) {
         const Identified id = identify(out(f));
         EXPECT_EQ(id.format, "JPEG") << f.toStdString();
         EXPECT_NEAR(id.width, 1240, 1);
@@ -101,13 +59,12 @@ TEST_F(Unattended, TenFeederPagesAsJpegFiles)
 
 TEST_F(Unattended, GrayPagesIntoOnePdf)
 {
-    const ProgramRun r = runUnattended(dir, {"-S", "/X", "/G", "/P100", "/CPDF", out(QStringLiteral("Akte01.pdf"))},
-                                "test-picture=Grid");
+    const ProgramRun r = run({"-S", "/X", "/G", "/P100", "/CPDF", out(QStringLiteral("Akte01.pdf"))}, "test-picture=Grid");
     ASSERT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
     // The question is answered No without a display, so the document is written.
-    EXPECT_EQ(messagesOf(r.stderrText), QStringList({"Scan in PDF: Weitere Seite(n) scannen?"}));
+    EXPECT_EQ(r.messages, QStringList({"Scan in PDF: Weitere Seite(n) scannen?"}));
     // The format name given by /C replaces the typed extension.
-    EXPECT_EQ(r.files, QStringList({"Akte01.PDF"}));
+    EXPECT_EQ(files, QStringList({"Akte01.PDF"}));
     const ToolResult info = runTool(QStringLiteral("pdfinfo"), {out(QStringLiteral("Akte01.PDF"))});
     EXPECT_TRUE(info.out.contains(QRegularExpression(QStringLiteral("Pages:\\s+10\\b")))) << info.out.toStdString();
     const ToolResult images = runTool(QStringLiteral("pdfimages"), {QStringLiteral("-list"), out(QStringLiteral("Akte01.PDF"))});
@@ -129,12 +86,13 @@ TEST_F(Unattended, ScannerFaultsAreReportedAndStoredPagesHandedOff)
         {"NoScanner", "", dir.path() + QStringLiteral("/out"), -101},
     };
     for (const auto& c : cases) {
-        const ProgramRun r = runUnattended(dir, {"-S", "/X", out(QStringLiteral("F01.TIF"))}, c.options, c.config);
+        const ProgramRun r = run({"-S", "/X", out(QStringLiteral("F01.TIF"))}, QString::fromLatin1(c.options),
+                                 {{QStringLiteral("SANE_CONFIG_DIR"), c.config}});
         ASSERT_EQ(r.exitCode, 0) << c.name << r.stderrText.toStdString();
-        EXPECT_EQ(messagesOf(r.stderrText),
+        EXPECT_EQ(r.messages,
                   QStringList({QStringLiteral("Error!: An error occurred in L_TwainAcquire(...), Error No: %1").arg(c.code)}))
             << c.name;
-        EXPECT_TRUE(r.files.isEmpty()) << c.name;
+        EXPECT_TRUE(files.isEmpty()) << c.name;
         EXPECT_EQ(r.handOff, "'0'S") << c.name;
     }
 }
