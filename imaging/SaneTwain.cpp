@@ -371,6 +371,32 @@ bool frameIsWellFormed(const SaneFrameData& f)
 
 } // namespace
 
+QImage adoptFrame(std::vector<SaneFrameData>& frames)
+{
+    // An 8-bit gray or RGB frame whose rows already have QImage's 32-bit aligned layout
+    // becomes the page without a copy: a page raster is large.
+    if (frames.size() != 1)
+        return QImage();
+    SaneFrameData& f = frames.front();
+    const bool gray = f.format == 0;
+    const bool rgb = f.format == 1;
+    if (!(gray || rgb) || f.depth != 8 || f.lines <= 0 || f.pixelsPerLine <= 0)
+        return QImage();
+    const qint64 rowBytes = qint64(f.pixelsPerLine) * (rgb ? 3 : 1);
+    if (f.bytesPerLine != rowBytes || rowBytes % 4 != 0 || qint64(f.data.size()) < rowBytes * f.lines)
+        return QImage();
+    auto* holder = new QByteArray(std::move(f.data));
+    auto* bits = reinterpret_cast<uchar*>(holder->data());
+    if (reinterpret_cast<quintptr>(bits) % 4 != 0) {
+        f.data = std::move(*holder);
+        delete holder;
+        return QImage();
+    }
+    return QImage(bits, f.pixelsPerLine, f.lines, f.bytesPerLine,
+                  rgb ? QImage::Format_RGB888 : QImage::Format_Grayscale8,
+                  [](void* p) { delete static_cast<QByteArray*>(p); }, holder);
+}
+
 QImage pageFromFrames(const std::vector<SaneFrameData>& frames, int* result)
 {
     auto fail = [result](int code) {
@@ -711,7 +737,9 @@ int readPages(Run& run)
             break;
         }
         int built = ACQUIRE_SUCCESS;
-        QImage page = pageFromFrames(frames, &built);
+        QImage page = adoptFrame(frames);
+        if (page.isNull())
+            page = pageFromFrames(frames, &built);
         frames.clear();
         if (page.isNull()) {
             result = built;
@@ -1228,8 +1256,6 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
             if (!run.items.empty()) {
                 item = std::move(run.items.front());
                 run.items.pop_front();
-                if (item->progress == 0)
-                    --run.pagesWaiting;
             } else {
                 finished = run.finished;
             }
@@ -1245,6 +1271,14 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
             }
             Bitmap page = Bitmap::fromImage(std::move(item->page));
             const int answer = onPage ? onPage(page) : ACQUIRE_SUCCESS;
+            page.free();
+            {
+                // The page counts as waiting until it is handed over and released, so at
+                // most two pages plus the one being read are held at any time.
+                std::lock_guard lock(run.mutex);
+                --run.pagesWaiting;
+            }
+            run.changed.notify_all();
             if (answer != ACQUIRE_SUCCESS) {
                 stoppedWith = answer;
                 run.requestStop();

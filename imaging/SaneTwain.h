@@ -112,5 +112,8 @@ struct SaneFrameData {
 // announced give a shorter page; a missing tail of the last row is white. A null image
 // with *result set (ACQUIRE_BAD_DATA, ACQUIRE_NO_MEMORY) when the frames cannot be read.
 QImage pageFromFrames(const std::vector<SaneFrameData>& frames, int* result);
+// The page from a single 8-bit frame whose rows need no conversion, taking over its data;
+// a null image (and the frame untouched) otherwise.
+QImage adoptFrame(std::vector<SaneFrameData>& frames);
 
 } // namespace kelvo
