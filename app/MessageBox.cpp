@@ -31,13 +31,12 @@ void prepareDisplayMode()
     if (runsWithoutDisplay()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         g_onStderr = true;
-        // Standard error carries the program's messages for the caller: keep the offscreen
-        // platform's remarks about what it cannot do out of it.
+        // Standard error carries the program's messages for the caller, one per line: Qt's
+        // own remarks (the offscreen platform, codecs, paths) stay out of it.
         static const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support")))
-                    return;
-                previous(type, context, message);
+                if (type == QtCriticalMsg || type == QtFatalMsg)
+                    previous(type, context, message);
             });
     }
 }
