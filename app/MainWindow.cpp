@@ -141,8 +141,8 @@ void TKelvoScan::createActions()
     connect(fileClose, &QAction::triggered, m_mdi, &QMdiArea::closeActiveSubWindow);
     connect(fileExit, &QAction::triggered, this, &TKelvoScan::FileExit1Execute);
     connect(cascade, &QAction::triggered, m_mdi, &QMdiArea::cascadeSubWindows);
-    connect(tileH, &QAction::triggered, this, &TKelvoScan::tileHorizontally);
-    connect(tileV, &QAction::triggered, this, &TKelvoScan::tileVertically);
+    connect(tileH, &QAction::triggered, this, [this] { tile(Qt::Vertical); });
+    connect(tileV, &QAction::triggered, this, [this] { tile(Qt::Horizontal); });
     connect(minAll, &QAction::triggered, this, &TKelvoScan::minimizeAll);
     connect(arrange, &QAction::triggered, this, &TKelvoScan::arrangeIcons);
     connect(about, &QAction::triggered, this, &TKelvoScan::HelpAbout1Execute);
@@ -415,8 +415,9 @@ void TKelvoScan::rebuildWindowMenu()
     }
 }
 
-void TKelvoScan::tileHorizontally()
+void TKelvoScan::tile(Qt::Orientation stacking)
 {
+    // Horizontal: one above the other, full width; vertical: side by side, full height.
     QList<QMdiSubWindow*> windows;
     for (QMdiSubWindow* w : childWindows())
         if (!w->isMinimized())
@@ -424,26 +425,13 @@ void TKelvoScan::tileHorizontally()
     if (windows.isEmpty())
         return;
     const QSize area = m_mdi->viewport()->size();
-    const int h = area.height() / int(windows.size());
-    for (int i = 0; i < windows.size(); ++i) {
+    const int n = int(windows.size());
+    for (int i = 0; i < n; ++i) {
         windows[i]->showNormal();
-        windows[i]->setGeometry(0, i * h, area.width(), h);
-    }
-}
-
-void TKelvoScan::tileVertically()
-{
-    QList<QMdiSubWindow*> windows;
-    for (QMdiSubWindow* w : childWindows())
-        if (!w->isMinimized())
-            windows << w;
-    if (windows.isEmpty())
-        return;
-    const QSize area = m_mdi->viewport()->size();
-    const int w = area.width() / int(windows.size());
-    for (int i = 0; i < windows.size(); ++i) {
-        windows[i]->showNormal();
-        windows[i]->setGeometry(i * w, 0, w, area.height());
+        if (stacking == Qt::Vertical)
+            windows[i]->setGeometry(0, i * (area.height() / n), area.width(), area.height() / n);
+        else
+            windows[i]->setGeometry(i * (area.width() / n), 0, area.width() / n, area.height());
     }
 }
 

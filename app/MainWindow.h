@@ -36,7 +36,7 @@ struct Services {
 class TKelvoScan final : public QMainWindow, public ScanUi {
     Q_OBJECT
 public:
-    // argv: the program name and its arguments. `pageCounter` is the process-wide page
+    // argv: the program name and its arguments. `session` holds the process-wide page
     // count, which /+ may set.
     TKelvoScan(const QStringList& argv, const QLocale& locale, Services services, SessionState& session);
     ~TKelvoScan() override;
@@ -78,8 +78,8 @@ private:
     void formPaint();
     void updateActions();
     void rebuildWindowMenu();
-    void tileHorizontally();
-    void tileVertically();
+    // Tiles the image windows stacked in the given direction.
+    void tile(Qt::Orientation stacking);
     void minimizeAll();
     void arrangeIcons();
     QList<QMdiSubWindow*> childWindows() const;

@@ -1,5 +1,7 @@
 #include "imaging/GifWriter.h"
 
+#include "imaging/CodecSupport.h"
+
 #include <QIODevice>
 
 #include <gif_lib.h>
@@ -165,23 +167,6 @@ bool quantise(const QImage& img, Palette& palette, std::unique_ptr<uchar[]>& ind
     return true;
 }
 
-QImage writableImage(const QImage& img)
-{
-    switch (img.format()) {
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_Indexed8:
-    case QImage::Format_RGB888:
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-        return img;
-    case QImage::Format_Grayscale16:
-        return img.convertToFormat(QImage::Format_Grayscale8);
-    default:
-        return img.convertToFormat(QImage::Format_RGB888);
-    }
-}
 
 } // namespace
 

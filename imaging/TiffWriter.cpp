@@ -1,5 +1,7 @@
 #include "imaging/TiffWriter.h"
 
+#include "imaging/CodecSupport.h"
+
 #include <QIODevice>
 
 #include <tiffio.h>
@@ -88,49 +90,6 @@ struct TiffCloser {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
 
-QImage writableImage(const QImage& img)
-{
-    switch (img.format()) {
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_Indexed8:
-    case QImage::Format_RGB888:
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-        return img;
-    case QImage::Format_Grayscale16:
-        return img.convertToFormat(QImage::Format_Grayscale8);
-    default:
-        return img.convertToFormat(QImage::Format_RGB888);
-    }
-}
-
-// Byte table for a 1-bit line in min-is-white order (1 = black): the darker of the two
-// table entries becomes black; MonoLSB lines are bit-reversed.
-std::array<uchar, 256> monoByteTable(const QImage& img)
-{
-    const QList<QRgb> ct = img.colorTable();
-    const int g0 = qGray(ct.size() > 0 ? ct[0] : qRgb(0, 0, 0));
-    const int g1 = qGray(ct.size() > 1 ? ct[1] : qRgb(255, 255, 255));
-    bool dark0 = g0 < 128, dark1 = g1 < 128;
-    if (g0 != g1) {
-        dark0 = g0 < g1;
-        dark1 = !dark0;
-    }
-    const bool lsb = img.format() == QImage::Format_MonoLSB;
-    std::array<uchar, 256> table{};
-    for (int b = 0; b < 256; ++b) {
-        int out = 0;
-        for (int bit = 0; bit < 8; ++bit) {
-            const int index = lsb ? (b >> bit) & 1 : (b >> (7 - bit)) & 1;
-            if (index ? dark1 : dark0)
-                out |= 0x80 >> bit;
-        }
-        table[size_t(b)] = uchar(out);
-    }
-    return table;
-}
 
 bool hasOnlyGrays(const QList<QRgb>& ct)
 {
@@ -238,8 +197,11 @@ bool writeTiff(QIODevice& out, const QImage& input, int xDpi, int yDpi)
             grayOf[size_t(i)] = uchar(qRed(ct[i]));
     }
     std::array<uchar, 256> monoTable{};
-    if (kind == Kind::Bilevel)
-        monoTable = monoByteTable(img);
+    if (kind == Kind::Bilevel) {
+        monoTable = lightBitsTable(img);
+        for (uchar& b : monoTable)
+            b = uchar(~b); // min-is-white: bit 1 is black
+    }
     // The image's bits past the right edge are undefined; they are masked before use.
     const uchar edgeMask = width % 8 == 0 ? 0xFF : uchar(0xFF << (8 - width % 8));
     const uchar lastByteMask = fmt == QImage::Format_MonoLSB && width % 8 ? uchar(0xFF >> (8 - width % 8)) : edgeMask;
