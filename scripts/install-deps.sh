@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # Debian package (dpkg-shlibdeps for its Depends)
+  dpkg-dev
   # GUI, German standard buttons, TIFF reading in the viewer
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-image-formats-plugins qt6-l10n-tools
   # scanner
@@ -18,6 +20,7 @@ PACKAGES=(
   libxcb1-dev
   # tests and independent checks of what we write
   googletest libgtest-dev xvfb xauth x11-utils qpdf poppler-utils graphicsmagick netpbm libtiff-tools
+  desktop-file-utils groff-base man-db librsvg2-bin
   # benchmarks
   img2pdf time
 )

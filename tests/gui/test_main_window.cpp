@@ -117,8 +117,9 @@ TEST_F(MainWindowTest, ActionsHaveTheirCaptionsHintsAndShortcuts)
         EXPECT_EQ(a->statusTip(), QString::fromUtf8(c.status)) << c.name;
         EXPECT_EQ(a->shortcut().toString(), QString::fromUtf8(c.shortcut)) << c.name;
         EXPECT_EQ(!a->icon().isNull(), c.glyph) << c.name;
-        if (*c.tip)
+        if (*c.tip) {
             EXPECT_EQ(a->toolTip(), QString::fromUtf8(c.tip)) << c.name;
+        }
     }
 }
 
@@ -306,10 +307,12 @@ TEST_F(MainWindowTest, StartUpMessages)
         EXPECT_EQ(seen, c.expected) << c.name;
         EXPECT_EQ(window->terminationRequested(), c.terminates) << c.name;
         EXPECT_EQ(twain.calls.filter(QStringLiteral("acquire")).size(), c.acquisitions) << c.name;
-        if (c.acquisitions)
+        if (c.acquisitions) {
             EXPECT_TRUE(window->windowState() & Qt::WindowMinimized) << c.name;
-        if (QString::fromLatin1(c.name).startsWith(QLatin1String("Conversion")))
+        }
+        if (QString::fromLatin1(c.name).startsWith(QLatin1String("Conversion"))) {
             EXPECT_EQ(messages.first().flags & MB_ICONERROR, MB_ICONERROR);
+        }
     }
 }
 
@@ -337,8 +340,9 @@ TEST_F(MainWindowTest, ViewModeOpensTheTargetAtTheFirstPaint)
             seen << m.caption + QStringLiteral(": ") + m.text;
         EXPECT_EQ(seen, c.expected) << c.target.toStdString();
         ASSERT_EQ(w.mdiArea()->subWindowList().size(), c.windows);
-        if (c.windows)
+        if (c.windows) {
             EXPECT_EQ(w.mdiArea()->subWindowList().first()->windowTitle(), c.target);
+        }
     }
     // -A alone: the message, and the target is not opened.
     messages.clear();

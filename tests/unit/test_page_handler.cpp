@@ -94,10 +94,11 @@ TEST_F(PageHandlerTest, EveryFormatAndDepthIsStoredAsOtherProgramsSeeIt)
         EXPECT_EQ(id.format, QLatin1String(c.gmFormat));
         EXPECT_EQ(id.width, 61);
         EXPECT_EQ(id.height, 47);
-        if (c.storedBits)
+        if (c.storedBits) {
             EXPECT_EQ(id.bitsPerPixel, c.storedBits);
-        else
+        } else {
             EXPECT_EQ(gifColourTableEntries(written), 256); // always 8 bits per pixel
+        }
         if (c.hasResolution) {
             EXPECT_NEAR(id.xDpi, 200, 0.5);
             EXPECT_NEAR(id.yDpi, 200, 0.5);
@@ -161,8 +162,9 @@ TEST_F(PageHandlerTest, ViewerModesAndUnattendedRuns)
         ASSERT_EQ(feed(8), 1);
         EXPECT_EQ(ui.openedWindows.size(), c.windows) << c.mode;
         ASSERT_EQ(launcher.viewers.size(), c.viewers) << c.mode;
-        if (c.viewers)
+        if (c.viewers) {
             EXPECT_EQ(launcher.viewers.first(), "eog --new-instance|" + path(QStringLiteral("v01.PNG")));
+        }
     }
 }
 
