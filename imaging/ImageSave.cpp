@@ -1,6 +1,7 @@
 // L_SaveBitmap: picks the codec by format code, converts the page to the depth to store, and
 // writes through an AtomicFile so that a failed store never leaves a half-written file.
 #include "imaging/AtomicFile.h"
+#include "imaging/BmpWriter.h"
 #include "imaging/GifWriter.h"
 #include "imaging/ImageFile.h"
 #include "imaging/Pcx.h"
@@ -11,17 +12,6 @@
 namespace kelvo {
 
 namespace {
-
-QImage grayIndexed(const QImage& gray)
-{
-    // Qt's BMP writer needs a colour table for 8-bit data.
-    QImage indexed = gray.convertToFormat(QImage::Format_Indexed8);
-    QList<QRgb> ramp(256);
-    for (int i = 0; i < 256; ++i)
-        ramp[i] = qRgb(i, i, i);
-    indexed.setColorTable(ramp);
-    return indexed;
-}
 
 // The image as it is to be stored; shares the pixels when nothing changes.
 QImage imageToStore(const QImage& img, int format, int bitsPerPixel)
@@ -41,8 +31,6 @@ QImage imageToStore(const QImage& img, int format, int bitsPerPixel)
         else
             out = img.convertToFormat(QImage::Format_RGB888);
     }
-    if (format == FILE_BMP && out.format() == QImage::Format_Grayscale8)
-        out = grayIndexed(out);
     return out;
 }
 
@@ -89,7 +77,7 @@ int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int 
     case FILE_JPEG: written = writeWithQt(device, img, "jpeg", quality > 0 ? quality : 75); break;
     // zlib level 1: fast, and far smaller than stored; 90 or more would store uncompressed
     case FILE_PNG: written = writeWithQt(device, img, "png", 85); break;
-    default: written = writeWithQt(device, img, "bmp", -1); break;
+    default: written = writeBmp(device, img, xDpi, yDpi); break;
     }
     if (!written) {
         const bool deviceFailed = device.error() != QFileDevice::NoError;

@@ -25,9 +25,10 @@ Identified identify(const QString& file)
     Identified id;
     const ToolResult r = runTool(QStringLiteral("gm"),
                                  {QStringLiteral("identify"), QStringLiteral("-format"),
-                                  QStringLiteral("%m|%w|%h|%q|%r|%x|%y|%U"), file + QStringLiteral("[0]")});
+                                  QStringLiteral("%m|%w|%h|%q|%r|%x|%y|%U\\n"), file});
     id.raw = r.out;
-    const QStringList f = r.out.trimmed().split(QLatin1Char('|'));
+    // The first image's line; a multi-image file gives one line each.
+    const QStringList f = r.out.trimmed().section(QLatin1Char('\n'), 0, 0).split(QLatin1Char('|'));
     if (r.exitCode != 0 || f.size() < 8)
         return id;
     id.format = f[0];
