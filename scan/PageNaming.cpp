@@ -54,10 +54,10 @@ PageName pageNameFor(const QString& targetFileName, const QString& outputFormat,
 QString advanceName(const QString& writtenName)
 {
     QString name = writtenName;
-    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        dot = name.size();
     const qsizetype start = finalComponentStart(name);
+    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < start) // no dot in the file name itself; one in a directory name does not count
+        dot = name.size();
     if (dot <= start) {
         // Nothing to count: start a counter, so the next name differs from this one.
         name.insert(dot, QStringLiteral("01"));
