@@ -258,8 +258,9 @@ TEST_F(MainWindowTest, WindowCommandsArrangeTheImageWindows)
         EXPECT_EQ(list[i]->geometry().top(), 0);
     }
     QList<QMdiSubWindow*> minimisedOrder;
+    QObject recording; // ends the recording with this test, before the windows close
     for (QMdiSubWindow* s : list)
-        QObject::connect(s, &QMdiSubWindow::windowStateChanged, s, [&minimisedOrder, s](Qt::WindowStates, Qt::WindowStates now) {
+        QObject::connect(s, &QMdiSubWindow::windowStateChanged, &recording, [&minimisedOrder, s](Qt::WindowStates, Qt::WindowStates now) {
             if ((now & Qt::WindowMinimized) && !minimisedOrder.contains(s))
                 minimisedOrder << s;
         });
