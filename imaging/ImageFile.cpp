@@ -74,9 +74,10 @@ struct PcxFile {
 
 void ensureImageReadersReady()
 {
-    // 600 dpi A4 colour is 139 MB as RGB32; Qt refuses more than 128 MB by default.
-    if (QImageReader::allocationLimit() < 1024)
-        QImageReader::setAllocationLimit(1024);
+    // 600 dpi A4 colour is 139 MB as RGB32, Qt refuses more than 128 MB by default; 1200 dpi
+    // A4 (557 MB) still opens. A larger limit lets a tiny damaged file claim a gigabyte.
+    if (QImageReader::allocationLimit() < 600)
+        QImageReader::setAllocationLimit(600);
 }
 
 int L_FileInfo(const QString& fileName, FileInfo& info, uint32_t structSize)

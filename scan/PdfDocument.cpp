@@ -1,6 +1,7 @@
 #include "scan/PdfDocument.h"
 
 #include "imaging/CcittG4.h"
+#include "imaging/ImageFile.h"
 #include "platform/Text.h"
 
 #include <QBuffer>
@@ -42,7 +43,6 @@ constexpr double kA4Height = 841.89;
 constexpr double kPointsPerCm = 72.0 / 2.54;
 constexpr double kMarginPt = 0.2 * kPointsPerCm; // 2 mm right and bottom of a large picture
 constexpr int kJpegQuality = 90;
-constexpr int kBitmapAllocationLimitMb = 2048; // a 600 dpi A4 colour page is 139 MB as RGB32
 
 const char* const kFailureText = "Datei konnte nicht geschrieben werden: ";
 const char* const kFailureCaption = "Error PDF schreiben";
@@ -128,9 +128,7 @@ bool bitmapFileComplete(const QString& fileName)
 // everything else as colour JPEG.
 std::optional<Picture> encodePicture(const QString& fileName)
 {
-    if (QImageReader::allocationLimit() > 0
-        && QImageReader::allocationLimit() < kBitmapAllocationLimitMb)
-        QImageReader::setAllocationLimit(kBitmapAllocationLimitMb);
+    ensureImageReadersReady();
 
     if (!bitmapFileComplete(fileName))
         return std::nullopt;
