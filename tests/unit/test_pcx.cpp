@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Patterns.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -21,27 +23,7 @@ namespace {
 using kelvo::PcxHandler;
 using kelvo::writePcx;
 
-// Noise on the right, a long constant run of a byte >= 0xC0 on the left.
-int sample(int x, int y, int c, int w)
-{
-    if (x < w / 3)
-        return 0xC5;
-    return int((quint32(x * 7919 + y * 104729 + c * 15485863) * 2654435761u) >> 24);
-}
-
-QList<QRgb> blackWhite() { return {qRgb(0, 0, 0), qRgb(255, 255, 255)}; }
-QList<QRgb> whiteBlack() { return {qRgb(255, 255, 255), qRgb(0, 0, 0)}; }
-QList<QRgb> twoColours() { return {qRgb(20, 30, 120), qRgb(250, 240, 160)}; }
-QList<QRgb> palette(QRgb (*entry)(int))
-{
-    QList<QRgb> ct;
-    for (int i = 0; i < 256; ++i)
-        ct.append(entry(i));
-    return ct;
-}
-QList<QRgb> grayRamp() { return palette([](int i) { return qRgb(i, i, i); }); }
-QList<QRgb> invertedRamp() { return palette([](int i) { return qRgb(255 - i, 255 - i, 255 - i); }); }
-QList<QRgb> colourPalette() { return palette([](int i) { return qRgb(sample(i, 1, 0, 0), sample(i, 2, 1, 0), sample(i, 3, 2, 0)); }); }
+using namespace kelvo::test;
 
 struct KindCase {
     const char* name;

@@ -1,0 +1,35 @@
+// Pixel patterns and colour tables the codec tests share: noise with a long run of one byte
+// at or above 0xC0 (which PCX must escape), and 1-bit and 8-bit tables of every kind.
+#pragma once
+
+#include <QList>
+#include <QRgb>
+
+namespace kelvo::test {
+
+// Noise on the right, a long constant run of a byte >= 0xC0 on the left.
+inline int sample(int x, int y, int c, int w)
+{
+    if (x < w / 3)
+        return 0xC5;
+    return int((quint32(x * 7919 + y * 104729 + c * 15485863) * 2654435761u) >> 24);
+}
+
+inline QList<QRgb> blackWhite() { return {qRgb(0, 0, 0), qRgb(255, 255, 255)}; }
+inline QList<QRgb> whiteBlack() { return {qRgb(255, 255, 255), qRgb(0, 0, 0)}; }
+inline QList<QRgb> twoColours() { return {qRgb(20, 30, 120), qRgb(250, 240, 160)}; }
+inline QList<QRgb> palette(QRgb (*entry)(int))
+{
+    QList<QRgb> ct;
+    for (int i = 0; i < 256; ++i)
+        ct.append(entry(i));
+    return ct;
+}
+inline QList<QRgb> grayRamp() { return palette([](int i) { return qRgb(i, i, i); }); }
+inline QList<QRgb> invertedRamp() { return palette([](int i) { return qRgb(255 - i, 255 - i, 255 - i); }); }
+inline QList<QRgb> colourPalette()
+{
+    return palette([](int i) { return qRgb(sample(i, 1, 0, 0), sample(i, 2, 1, 0), sample(i, 3, 2, 0)); });
+}
+
+} // namespace kelvo::test
