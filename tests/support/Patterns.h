@@ -2,6 +2,7 @@
 // at or above 0xC0 (which PCX must escape), and 1-bit and 8-bit tables of every kind.
 #pragma once
 
+#include <QImage>
 #include <QList>
 #include <QRgb>
 
@@ -30,6 +31,25 @@ inline QList<QRgb> invertedRamp() { return palette([](int i) { return qRgb(255 -
 inline QList<QRgb> colourPalette()
 {
     return palette([](int i) { return qRgb(sample(i, 1, 0, 0), sample(i, 2, 1, 0), sample(i, 3, 2, 0)); });
+}
+
+// An image of the pattern in `format`, with `table` as its colour table when it has one.
+inline QImage patternImage(QSize size, QImage::Format format, const QList<QRgb>& table)
+{
+    QImage img(size, format);
+    if (!table.isEmpty())
+        img.setColorTable(table);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x) {
+            const int v = sample(x, y, 0, size.width());
+            if (img.depth() == 1)
+                img.setPixel(x, y, uint(v & 1));
+            else if (img.depth() == 8)
+                img.scanLine(y)[x] = uchar(v);
+            else
+                img.setPixel(x, y, qRgba(v, sample(x, y, 1, size.width()), sample(x, y, 2, size.width()), (x * 37) & 255));
+        }
+    return img;
 }
 
 } // namespace kelvo::test

@@ -55,20 +55,7 @@ const QSize kSizes[] = {{1, 1}, {7, 3}, {9, 5}, {33, 17}, {200, 4}};
 
 QImage makeImage(const KindCase& kind, QSize size)
 {
-    QImage img(size, kind.format);
-    if (kind.table)
-        img.setColorTable(kind.table());
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x) {
-            const int v = sample(x, y, 0, size.width());
-            if (img.depth() == 1)
-                img.setPixel(x, y, uint(v & 1));
-            else if (img.depth() == 8)
-                img.scanLine(y)[x] = uchar(v);
-            else
-                img.setPixel(x, y, qRgba(v, sample(x, y, 1, size.width()), sample(x, y, 2, size.width()), (x * 37) & 255));
-        }
-    return img;
+    return patternImage(size, kind.format, kind.table ? kind.table() : QList<QRgb>());
 }
 
 // How the page must look in a PCX file: 1-bit files are black and white, with the darker
