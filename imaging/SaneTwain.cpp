@@ -31,7 +31,7 @@ namespace kelvo {
 namespace {
 
 // At most this many read pages wait for the caller; the reader stops until one is taken.
-constexpr int kMaxPagesWaiting = 2;
+constexpr int kMaxPagesWaiting = 1; // counting the page being stored; one more is read meanwhile
 // sane_start may report a lamp still warming up; it is asked again for this long.
 constexpr auto kWarmUpRetry = std::chrono::milliseconds(250);
 constexpr int kWarmUpAttempts = 480;  // two minutes
@@ -1273,8 +1273,8 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
             const int answer = onPage ? onPage(page) : ACQUIRE_SUCCESS;
             page.free();
             {
-                // The page counts as waiting until it is handed over and released, so at
-                // most two pages plus the one being read are held at any time.
+                // The page counts as waiting until it is handed over and released, so the
+                // page being stored and the one being read are all that is held.
                 std::lock_guard lock(run.mutex);
                 --run.pagesWaiting;
             }

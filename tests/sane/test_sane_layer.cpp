@@ -512,24 +512,17 @@ TEST_F(SaneLayer, EventLoopRunsWhileWaitingAndASecondAcquireIsBusy)
     EXPECT_EQ(nested, ACQUIRE_DEVICE_BUSY);
 }
 
-TEST_F(SaneLayer, AtMostTwoPagesWaitWhileTheCallerIsSlow)
+TEST_F(SaneLayer, NoPageIsHandedOnWhileTheCallerIsSlow)
 {
     Request r;
     r.feeder = true;
     r.bitsPerPixel = 24;
-    int queuedWhileFirstWaited = 0;
     int queuedLater = 0;
     const Scan s = scan(twain, r, [&](Scan& sc) {
         const int handled = static_cast<int>(sc.pages.size());
-        EXPECT_LE(twain.pagesQueued(), handled + 2) << handled;
+        EXPECT_LE(twain.pagesQueued(), handled + 1) << handled;
         if (handled == 1) {
-            // Hold the first page until the reader has filled the queue behind it …
-            QElapsedTimer waited;
-            waited.start();
-            while (twain.pagesQueued() < 2 && waited.elapsed() < 30000)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            queuedWhileFirstWaited = twain.pagesQueued();
-            // … and check that it then stops instead of reading on.
+            // Hold the first page: the reader reads the next one but keeps it back.
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
             queuedLater = twain.pagesQueued();
         }
@@ -537,12 +530,10 @@ TEST_F(SaneLayer, AtMostTwoPagesWaitWhileTheCallerIsSlow)
     });
     EXPECT_EQ(s.result, ACQUIRE_SUCCESS);
     EXPECT_EQ(s.pages.size(), 10u);
-    // The reader runs ahead (pages are read while others are stored), but the page being
-    // stored counts as waiting: one more waits behind it, a third is read and held back,
-    // so the memory held stays bounded.
-    EXPECT_EQ(queuedWhileFirstWaited, 2);
-    EXPECT_EQ(queuedLater, 2);
-    EXPECT_EQ(twain.maxPagesWaiting(), 2);
+    // The page being stored counts as waiting; the next one is read meanwhile and held back,
+    // so at most two page rasters are held at any time.
+    EXPECT_EQ(queuedLater, 1);
+    EXPECT_EQ(twain.maxPagesWaiting(), 1);
 }
 
 TEST_F(SaneLayer, CallbackAnswerOtherThanOneStopsTheAcquisition)
