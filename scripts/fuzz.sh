@@ -37,7 +37,8 @@ for target in $FUZZ_TARGETS; do
   done
   echo "fuzz: $target for ${SECONDS_PER_TARGET}s"
   status=0
-  # Qt's readers may allocate up to 1 GB for one image (our allocation limit): room for that.
+  # Qt's readers may allocate up to our image allocation limit (600 MB) for one image: room
+  # for that next to the sanitizers' own memory.
   "$BUILD/fuzz/$target" -max_total_time="$SECONDS_PER_TARGET" -rss_limit_mb=4096 -timeout=30 \
     -print_final_stats=1 -artifact_prefix="$run/crashes/" "$run/corpus" >"$run/log" 2>&1 || status=$?
   grep -E '^#[0-9]+[[:space:]]+(DONE|INITED)' "$run/log" | sed "s/^/fuzz: $target /" || true
