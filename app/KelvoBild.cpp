@@ -13,7 +13,12 @@
 #include <QApplication>
 #include <QLocale>
 
-int main(int argc, char** argv)
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int run(int argc, char** argv)
 {
     // The arguments as the process received them. Qt sees only the program name, so that
     // none of them (-style, -session, …) is taken as one of its own options.
@@ -42,4 +47,16 @@ int main(int argc, char** argv)
     mainWindow.show();
     app.exec();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int code = run(argc, argv);
+    // Everything of ours is written, closed and released by now. Library destructors at exit
+    // are skipped: a SANE backend that cancels its reader thread can leave a C library lock
+    // held, and one of them (p11-kit's) then waits for it forever.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
