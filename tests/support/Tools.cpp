@@ -20,6 +20,21 @@ ToolResult runTool(const QString& program, const QStringList& args, int timeoutM
     return r;
 }
 
+ToolOutput runToolRaw(const QString& program, const QStringList& args, int timeoutMs)
+{
+    QProcess p;
+    p.start(program, args);
+    ToolOutput t;
+    if (!p.waitForStarted(timeoutMs) || !p.waitForFinished(timeoutMs)) {
+        t.err = (program + QStringLiteral(" did not run")).toUtf8();
+        return t;
+    }
+    t.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    t.out = p.readAllStandardOutput();
+    t.err = p.readAllStandardError();
+    return t;
+}
+
 Identified identify(const QString& file)
 {
     Identified id;

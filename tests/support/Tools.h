@@ -13,6 +13,14 @@ struct ToolResult {
 };
 ToolResult runTool(const QString& program, const QStringList& args, int timeoutMs = 60000);
 
+// The same with standard output kept apart and as bytes (image data, exact listings).
+struct ToolOutput {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+ToolOutput runToolRaw(const QString& program, const QStringList& args, int timeoutMs = 60000);
+
 // What GraphicsMagick says of an image file.
 struct Identified {
     QString format;   // PNG, JPEG, GIF, PCX, TIFF, BMP

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/Patterns.h"
+#include "support/Tools.h"
 
 #include <algorithm>
 #include <cctype>
@@ -85,25 +86,6 @@ std::string compareLook(const QImage& original, const QImage& decoded)
     return {};
 }
 
-struct Tool {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Tool runTool(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    Tool t;
-    if (!p.waitForStarted() || !p.waitForFinished(60000)) {
-        t.err = (program + " did not run").toUtf8();
-        return t;
-    }
-    t.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    t.out = p.readAllStandardOutput();
-    t.err = p.readAllStandardError();
-    return t;
-}
 
 // Binary PPM (P6) as produced by pcxtoppm.
 QImage parsePpm(const QByteArray& data)
@@ -263,11 +245,11 @@ TEST_P(PcxRoundTrip, ReadsBackAndMatchesIndependentDecoders)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
     f.close();
 
-    const Tool netpbm = runTool("pcxtoppm", {path});
+    const ToolOutput netpbm = runToolRaw("pcxtoppm", {path});
     ASSERT_EQ(netpbm.exitCode, 0) << netpbm.err.toStdString();
     EXPECT_EQ(compareLook(img, parsePpm(netpbm.out)), "") << "pcxtoppm";
 
-    const Tool gm = runTool("gm", {"identify", "-format", "%w %h %x %y %m", path});
+    const ToolOutput gm = runToolRaw("gm", {"identify", "-format", "%w %h %x %y %m", path});
     ASSERT_EQ(gm.exitCode, 0) << gm.err.toStdString();
     EXPECT_EQ(gm.out.trimmed().toStdString(),
         QString("%1 %2 300 150 PCX").arg(size.width()).arg(size.height()).toStdString());
@@ -334,7 +316,7 @@ TEST(PcxRead, DecodesFilesFromOtherEncoders)
             f.close();
             const QStringList args = c.program == "gm" ? QStringList{"convert", in, "PCX:" + out}
                                                        : c.args + QStringList{in};
-            const Tool t = runTool(c.program, args);
+            const ToolOutput t = runToolRaw(c.program, args);
             ASSERT_EQ(t.exitCode, 0) << t.err.toStdString();
             QByteArray bytes = t.out;
             if (c.program == "gm") {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "support/Patterns.h"
+#include "support/Tools.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -111,25 +112,6 @@ int colourCount(const QImage& img)
     return int(colours.size());
 }
 
-struct Tool {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Tool runTool(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    Tool t;
-    if (!p.waitForStarted() || !p.waitForFinished(60000)) {
-        t.err = (program + " did not run").toUtf8();
-        return t;
-    }
-    t.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    t.out = p.readAllStandardOutput();
-    t.err = p.readAllStandardError();
-    return t;
-}
 
 // tiffinfo's "Name: value" lines; the width line carries two fields.
 QMap<QString, QString> tiffFields(const QByteArray& text)
@@ -236,7 +218,7 @@ TEST_P(TiffOutput, ToolsSeeTheLayoutAndQtReadsThePixels)
     const QString path = writeFile(dir, "page.tif", img, true);
     ASSERT_FALSE(path.isEmpty());
 
-    const Tool info = runTool("tiffinfo", {"-D", path});
+    const ToolOutput info = runToolRaw("tiffinfo", {"-D", path});
     ASSERT_EQ(info.exitCode, 0) << info.err.toStdString();
     EXPECT_EQ(info.err.toStdString(), "");
     const QMap<QString, QString> f = tiffFields(info.out);
@@ -251,7 +233,7 @@ TEST_P(TiffOutput, ToolsSeeTheLayoutAndQtReadsThePixels)
     EXPECT_EQ(f.value("Predictor"), predicted ? "horizontal differencing 2 (0x2)" : "") << all;
     EXPECT_EQ(f.value("Resolution"), "300, 150 pixels/inch") << all;
 
-    const Tool gm = runTool("gm", {"identify", "-format", "%w %h %m", path});
+    const ToolOutput gm = runToolRaw("gm", {"identify", "-format", "%w %h %m", path});
     ASSERT_EQ(gm.exitCode, 0) << gm.err.toStdString();
     EXPECT_EQ(gm.out.trimmed().toStdString(), QString("%1 %2 TIFF").arg(size.width()).arg(size.height()).toStdString());
 
@@ -271,7 +253,7 @@ TEST_P(GifOutput, IsAnEightBitGifWithTheSameColours)
     const QString path = writeFile(dir, "page.gif", img, false);
     ASSERT_FALSE(path.isEmpty());
 
-    const Tool gm = runTool("gm", {"identify", "-format", "%w %h %m", path});
+    const ToolOutput gm = runToolRaw("gm", {"identify", "-format", "%w %h %m", path});
     ASSERT_EQ(gm.exitCode, 0) << gm.err.toStdString();
     EXPECT_EQ(gm.out.trimmed().toStdString(), QString("%1 %2 GIF").arg(size.width()).arg(size.height()).toStdString());
 
