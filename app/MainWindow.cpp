@@ -4,10 +4,14 @@
 #include "app/CommandLine.h"
 #include "app/Glyphs.h"
 #include "app/MessageBox.h"
+#include "platform/Display.h"
+#include "platform/Termination.h"
 #include "viewer/MdiChild.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,6 +21,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -36,9 +41,11 @@ public:
 } // namespace
 
 TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services services,
-                       SessionState& session)
-    : m_session(session), m_services(std::move(services))
+                       SessionState& session, TKelvoScan** instance)
+    : m_session(session), m_services(std::move(services)), m_instance(instance)
 {
+    if (m_instance)
+        *m_instance = this;
     setObjectName(QStringLiteral("KelvoScan"));
     setWindowTitle(kTitle);
     setWindowIcon(QIcon(programIcon(32)));
@@ -68,11 +75,21 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
     m_scan = std::make_unique<ScanSession>(m_settings, m_session, *m_services.twain, *this,
                                            *m_services.launcher, *m_services.notifier,
                                            m_services.handOffDirectory);
+    if (m_services.terminationFd >= 0) {
+        // Heard in every event loop, the scanner's and a message box's included.
+        auto* notifier = new QSocketNotifier(m_services.terminationFd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            drainTerminationRequests(m_services.terminationFd);
+            terminate();
+        });
+    }
     formCreate(argv, locale);
 }
 
 TKelvoScan::~TKelvoScan()
 {
+    if (m_instance)
+        *m_instance = nullptr;
     // The image windows close after this body, when our own members are gone already.
     m_mdi->viewport()->removeEventFilter(this);
     m_mdi->disconnect(this);
@@ -261,6 +278,9 @@ void TKelvoScan::formCreate(const QStringList& argv, const QLocale& locale)
         showMessageBox(this, refused, QStringLiteral("Parameter"), MB_OK);
     if (!r.completed()) {
         showErrorBox(this, r.conversionError, kTitle);
+        // Without a display nobody could ever close the window.
+        if (!hasDisplay())
+            m_terminate = true;
         return;
     }
 
@@ -275,7 +295,8 @@ void TKelvoScan::formCreate(const QStringList& argv, const QLocale& locale)
         if (m_settings.RunMode == 'A' || m_settings.RunMode == 'C') {
             unsupported();
             setWindowState(Qt::WindowMinimized);
-        } else if (m_settings.RunMode == 'S') {
+        } else if (m_settings.RunMode == 'S' && !r.targetRefused) {
+            // A refused target name must not send the pages anywhere else.
             setWindowState(Qt::WindowMinimized);
             FileScan1Execute();
         }
@@ -376,6 +397,50 @@ void TKelvoScan::FileScan1Execute()
     scan->setEnabled(false); // no second session while one runs
     m_scan->FileScan1Execute();
     scan->setEnabled(true);
+    if (m_quitAfterScan) {
+        m_terminate = true;
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+}
+
+void TKelvoScan::terminate()
+{
+    setAnswerMessagesOnStderr(true);
+    // Open dialogs end as if cancelled (a question as No), so the scan can run to its end.
+    for (int guard = 0; guard < 16; ++guard) {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            break;
+        dialog->reject();
+    }
+    if (m_scan->running()) {
+        m_quitAfterScan = true;
+        m_scan->stop();
+        return;
+    }
+    m_terminate = true;
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TKelvoScan::salvageScan()
+{
+    m_scan->salvage();
+}
+
+void TKelvoScan::closeEvent(QCloseEvent* event)
+{
+    if (!m_scan->running()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (m_quitAfterScan)
+        return;
+    if (showMessageBox(this, QStringLiteral("Der Scan läuft noch. Abbrechen und beenden?"), kTitle, MB_YESNO) == IDYES
+        && m_scan->running()) {
+        m_quitAfterScan = true;
+        m_scan->stop();
+    }
 }
 
 void TKelvoScan::updateActions()

@@ -11,6 +11,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QStringList>
 
 // qpdf's own smart pointer is gone from our code: no transition warnings.
 #ifndef POINTERHOLDER_TRANSITION
@@ -283,6 +284,11 @@ bool writeReplacing(QPDF& pdf, const QByteArray& target)
     const QByteArray base = target.mid(slash + 1);
     if (base == "." || base == "..")
         return false;
+    // Never replace what the user may not write, nor a directory, pipe or device.
+    struct stat existing {};
+    if (::lstat(target.constData(), &existing) == 0 && !S_ISLNK(existing.st_mode)
+        && (!S_ISREG(existing.st_mode) || ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0))
+        return false;
 
     // Keep the temporary name within the file-name limit.
     QByteArray tmpl = dir + "/." + base.left(200) + ".XXXXXX";
@@ -336,7 +342,8 @@ struct PdfDocuments::Document {
     QPDF pdf;
     double resolution = 0;
     int pages = 0;
-    bool failed = false; // a page could not be added: the document must not be written
+    std::vector<int> missing; // 1-based positions of pages that could not be added
+    int positionCount() const { return pages + static_cast<int>(missing.size()); }
 };
 
 PdfDocuments::PdfDocuments(ScanUi& ui, Launcher& launcher) : ui_(ui), launcher_(launcher) {}
@@ -361,46 +368,56 @@ int PdfDocuments::CreatePdfDocument(double resolution)
     }
 }
 
-void PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
+bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
                               int /*pageNumber: pages are appended in call order*/)
 {
     const auto it = documents_.find(document);
     if (it == documents_.end())
-        return;
+        return false;
     Document& doc = *it->second;
-    if (doc.failed)
-        return; // it will not be written; spare the work
     try {
         const std::optional<Picture> pic = encodePicture(fromNarrow(bitmapFileName));
         if (!pic) {
-            doc.failed = true;
-            return;
+            doc.missing.push_back(doc.positionCount() + 1);
+            return false;
         }
-        // The page's resolution is the scan resolution truncated; without a usable one, the
-        // bitmap's own, else 72 dpi (one pixel per point).
-        int dpi = 0;
-        if (std::isfinite(doc.resolution) && doc.resolution >= 1)
+        // The page's resolution is the one the bitmap is stamped with (the scanner's, when it
+        // used another than asked for); without one, the scan resolution truncated, else 72 dpi
+        // (one pixel per point).
+        int dpi = pic->fileDpi;
+        if (dpi < 1 && std::isfinite(doc.resolution) && doc.resolution >= 1)
             dpi = static_cast<int>(std::min(doc.resolution, 1.0e6));
         if (dpi < 1)
-            dpi = pic->fileDpi > 0 ? pic->fileDpi : 72;
+            dpi = 72;
         const auto toPoints = [](double cm) {
             return std::isfinite(cm) ? std::clamp(cm, 0.0, 1.0e4) * kPointsPerCm : 0.0;
         };
         appendPage(doc.pdf, *pic, dpi, toPoints(x), toPoints(y));
         ++doc.pages;
+        return true;
     } catch (...) {
-        doc.failed = true;
+        doc.missing.push_back(doc.positionCount() + 1);
+        return false;
     }
+}
+
+void PdfDocuments::NotePageMissing(int document)
+{
+    const auto it = documents_.find(document);
+    if (it != documents_.end())
+        it->second->missing.push_back(it->second->positionCount() + 1);
 }
 
 int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int openAfterWrite)
 {
     bool ok = false;
+    std::vector<int> missing;
     const auto it = documents_.find(document);
     if (it != documents_.end()) {
         std::unique_ptr<Document> doc = std::move(it->second);
         documents_.erase(it);
-        if (!doc->failed && doc->pages > 0) {
+        missing = doc->missing;
+        if (doc->pages > 0) {
             try {
                 setDocumentInfo(doc->pdf);
                 ok = writeReplacing(doc->pdf, fileName);
@@ -411,12 +428,26 @@ int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int
     }
 
     const QString name = fromNarrow(fileName);
-    if (!ok)
+    if (!ok) {
         ui_.messageBox(QString::fromUtf8(kFailureText) + name, QString::fromUtf8(kFailureCaption),
                        MB_OK);
-    else if (openAfterWrite)
+        return 0;
+    }
+    if (!missing.empty())
+        ui_.messageBox(missingPagesText(missing, name), QStringLiteral("Scan in PDF"), MB_OK);
+    if (openAfterWrite)
         launcher_.openWithDefaultApplication(name);
     return 1;
+}
+
+QString missingPagesText(const std::vector<int>& positions, const QString& fileName)
+{
+    QStringList numbers;
+    for (int p : positions)
+        numbers << QString::number(p);
+    const QString which = positions.size() == 1 ? QStringLiteral("Seite %1 fehlt").arg(numbers.first())
+                                                : QStringLiteral("Seiten %1 fehlen").arg(numbers.join(QStringLiteral(", ")));
+    return QStringLiteral("%1 in %2: nicht gespeichert oder nicht lesbar.").arg(which, fileName);
 }
 
 } // namespace kelvo
