@@ -1,7 +1,11 @@
 #include "platform/Termination.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,7 +24,60 @@ void onTerminationSignal(int signal)
     errno = saved;
 }
 
+void installHandler(int signal)
+{
+    struct sigaction act {};
+    act.sa_handler = onTerminationSignal;
+    sigemptyset(&act.sa_mask);
+    act.sa_flags = SA_RESTART;
+    ::sigaction(signal, &act, nullptr);
+}
+
 } // namespace
+
+struct TerminationHandlersKept::Watch {
+    std::mutex mutex;
+    std::condition_variable stop;
+    bool stopping = false;
+    std::thread thread;
+};
+
+TerminationHandlersKept::TerminationHandlersKept()
+{
+    if (g_writeEnd < 0)
+        return;
+    m_watch = new Watch;
+    m_watch->thread = std::thread([w = m_watch] {
+        std::unique_lock lock(w->mutex);
+        // A few milliseconds of exposure per replacement at most; idle otherwise.
+        while (!w->stop.wait_for(lock, std::chrono::milliseconds(2), [w] { return w->stopping; })) {
+            for (int signal : {SIGTERM, SIGINT, SIGPIPE}) {
+                struct sigaction now {};
+                if (::sigaction(signal, nullptr, &now) != 0)
+                    continue;
+                if (signal == SIGPIPE) {
+                    if (now.sa_handler != SIG_IGN)
+                        ::signal(SIGPIPE, SIG_IGN);
+                } else if (now.sa_handler != onTerminationSignal) {
+                    installHandler(signal);
+                }
+            }
+        }
+    });
+}
+
+TerminationHandlersKept::~TerminationHandlersKept()
+{
+    if (!m_watch)
+        return;
+    {
+        std::lock_guard lock(m_watch->mutex);
+        m_watch->stopping = true;
+    }
+    m_watch->stop.notify_all();
+    m_watch->thread.join();
+    delete m_watch;
+}
 
 int installTerminationHandlers()
 {
@@ -33,12 +90,8 @@ int installTerminationHandlers()
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return -1;
     g_writeEnd = fds[1];
-    struct sigaction act {};
-    act.sa_handler = onTerminationSignal;
-    sigemptyset(&act.sa_mask);
-    act.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &act, nullptr);
-    ::sigaction(SIGINT, &act, nullptr);
+    installHandler(SIGTERM);
+    installHandler(SIGINT);
     return fds[0];
 }
 

@@ -12,4 +12,19 @@ int installTerminationHandlers();
 // Reads the pending bytes from that descriptor.
 void drainTerminationRequests(int fd);
 
+// While it exists, puts the handlers back whenever a library has replaced them. Scanner
+// backends do: SANE's test backend resets SIGTERM to its default in its reader thread, which
+// would kill the process mid-page. Held for the length of a scan.
+class TerminationHandlersKept {
+public:
+    TerminationHandlersKept();
+    ~TerminationHandlersKept();
+    TerminationHandlersKept(const TerminationHandlersKept&) = delete;
+    TerminationHandlersKept& operator=(const TerminationHandlersKept&) = delete;
+
+private:
+    struct Watch;
+    Watch* m_watch = nullptr;
+};
+
 } // namespace kelvo

@@ -108,8 +108,9 @@ QString PageHandler::nameToStore(const QString& name)
             QStringLiteral("Scannen"), MB_YESNO);
         m_clash = answer == IDYES ? Clash::Replace : Clash::Avoid;
     }
+    // A file of ours that the caller has moved away is no longer there to be replaced.
     const auto taken = [&](const QString& n) {
-        return writtenByUs(n) || (interactive && m_clash == Clash::Avoid && entryExists(n));
+        return entryExists(n) && (writtenByUs(n) || (interactive && m_clash == Clash::Avoid));
     };
     // The counter's sequence is finite (and may run into names that never advance): give up
     // after a full round rather than loop.
@@ -147,7 +148,8 @@ int PageHandler::store(Bitmap& page, const QString& writtenName, const QString& 
         m_pdf.NotePageMissing(m_session.PdfDocument);
         return status;
     }
-    if (!m_pdf.AddPdfPage(m_session.PdfDocument, toNarrow(bitmapName), 0.2, 0.2, m_session.PageCounter))
+    if (!m_pdf.AddPdfPage(m_session.PdfDocument, toNarrow(bitmapName), 0.2, 0.2, m_session.PageCounter,
+                          page.xResolution))
         return ERROR_FILE_READ;
     return SUCCESS;
 }

@@ -369,7 +369,7 @@ int PdfDocuments::CreatePdfDocument(double resolution)
 }
 
 bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
-                              int /*pageNumber: pages are appended in call order*/)
+                              int /*pageNumber: pages are appended in call order*/, int pageDpi)
 {
     const auto it = documents_.find(document);
     if (it == documents_.end())
@@ -381,14 +381,14 @@ bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, do
             doc.missing.push_back(doc.positionCount() + 1);
             return false;
         }
-        // The page's resolution is the one the bitmap is stamped with (the scanner's, when it
-        // used another than asked for); without one, the scan resolution truncated, else 72 dpi
+        // The page's resolution is the one it was scanned at when the caller knows it, else
+        // the scan resolution truncated; without a usable one, the bitmap's own, else 72 dpi
         // (one pixel per point).
-        int dpi = pic->fileDpi;
+        int dpi = pageDpi;
         if (dpi < 1 && std::isfinite(doc.resolution) && doc.resolution >= 1)
             dpi = static_cast<int>(std::min(doc.resolution, 1.0e6));
         if (dpi < 1)
-            dpi = 72;
+            dpi = pic->fileDpi > 0 ? pic->fileDpi : 72;
         const auto toPoints = [](double cm) {
             return std::isfinite(cm) ? std::clamp(cm, 0.0, 1.0e4) * kPointsPerCm : 0.0;
         };

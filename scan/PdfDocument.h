@@ -28,8 +28,9 @@ public:
     // placed x, y centimetres from the top-left. The file is read and compressed now and left
     // on disk. A file that cannot be read leaves the page out, remembered by its position for
     // the message after writing; the other pages stay. False then, and for unknown handles.
+    // pageDpi: the resolution the page was scanned at, when it differs from the document's.
     bool AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
-                    int pageNumber);
+                    int pageNumber, int pageDpi = 0);
     // The next page could not even be stored: it is left out and named after writing.
     void NotePageMissing(int document);
     // Writes the file, opens it with the default application when openAfterWrite and the write

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/MessageBox.h"
 #include "app/Startup.h"
+#include "platform/Display.h"
 #include "support/Fakes.h"
 
 #include <QApplication>
@@ -297,7 +298,13 @@ TEST_F(MainWindowTest, StartUpMessages)
         {"ConversionBeforeMode", {"/Pabc", "-A"}, QLocale::c(), {"Kelvo-Scan-Modul: 'ABC' ist kein gültiger Gleitkommawert."}, false, 0},
         {"ViewIgnoresExit", {"-S", "/X", "-V"}, QLocale::c(), {}, false, 0},
         {"Unattended", {"-S", "/X", "/P200"}, QLocale::c(), {}, true, 1},
+        // A refused target name ends an unattended run before anything is scanned.
+        {"TargetTooLong", {"-S", "/X", QString(253, QLatin1Char('a')) + "01.JPG"}, QLocale::c(),
+         {"Parameter: Dateiname zu lang (höchstens 255 Zeichen): " + QString(253, QLatin1Char('a')) + "01.JPG"}, true, 0},
+        {"TargetNotText", {"-S", "/X", QString::fromLocal8Bit("Akte\xe4" "01.PNG")}, QLocale::c(),
+         {QString::fromUtf8("Parameter: Dateiname ist in der Zeichenkodierung des Systems nicht g\xc3\xbcltig: Akte\xef\xbf\xbd" "01.PNG")}, true, 0},
     };
+    setHasDisplay(true);
     for (const auto& c : cases) {
         messages.clear();
         twain.calls.clear();
@@ -315,6 +322,10 @@ TEST_F(MainWindowTest, StartUpMessages)
             EXPECT_EQ(messages.first().flags & MB_ICONERROR, MB_ICONERROR);
         }
     }
+    // Without a display nobody could close the window after the conversion error.
+    setHasDisplay(false);
+    make({"/Pabc"}, QLocale::c());
+    EXPECT_TRUE(window->terminationRequested());
 }
 
 TEST_F(MainWindowTest, ViewModeOpensTheTargetAtTheFirstPaint)

@@ -460,7 +460,7 @@ TEST_F(PdfTest, DocumentsAreKeptApartByHandle)
     QFile file(pa);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray before = file.readAll();
-    EXPECT_EQ(docs.WritePdfDocument(a, QFile::encodeName(pa), 1), 1);
+    EXPECT_EQ(docs.WritePdfDocument(a, QFile::encodeName(pa), 1), 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + pa);
     EXPECT_TRUE(launcher.opened.isEmpty());
@@ -516,7 +516,7 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
         {"below /etc/passwd", QStringLiteral("/etc/passwd/x.pdf"), {good}, 0},
         {"target is a directory", path(QStringLiteral("sub")), {good}, 0},
         {"empty name", QString(), {good}, 0},
-        {"missing bitmap", path(QStringLiteral("x.pdf")), {good, name("Scan9.BMP")}, 0},
+        {"missing bitmap", path(QStringLiteral("x.pdf")), {name("Scan9.BMP")}, 0},
         {"truncated bitmap", path(QStringLiteral("x.pdf")), {name("cut.BMP")}, 0},
         {"not a picture", path(QStringLiteral("x.pdf")), {name("notes.txt")}, 0},
         {"a directory as bitmap", path(QStringLiteral("x.pdf")), {name("sub")}, 0},
@@ -536,7 +536,7 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
         } else {
             docs.AddPdfPage(doc, good, 0.2, 0.2, 0); // ignored
         }
-        EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(c.target), 1), 1);
+        EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(c.target), 1), 0);
         ASSERT_EQ(ui.messages.size(), 1u);
         EXPECT_EQ(ui.messages[0].text, kFailureText + c.target);
         EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Error PDF schreiben"));
@@ -545,6 +545,20 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_TRUE(entries(path(QStringLiteral("sub"))).isEmpty());
     }
+
+    // Pages that cannot be read are left out and named; the others are written.
+    ui.messages.clear();
+    const int doc = docs.CreatePdfDocument(150);
+    const QList<QByteArray> pages = {good, name("cut.BMP"), good, name("Scan9.BMP"), good};
+    for (int i = 0; i < pages.size(); ++i)
+        docs.AddPdfPage(doc, pages[i], 0.2, 0.2, i);
+    const QString target = path(QStringLiteral("partial.pdf"));
+    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 1);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text.toStdString(), ("Seiten 2, 4 fehlen in " + target + ": nicht gespeichert oder nicht lesbar.").toStdString());
+    EXPECT_EQ(listImages(target).size(), 3u);
+    EXPECT_EQ(launcher.opened, QStringList{target});
+    QFile::remove(target);
 }
 
 TEST_F(PdfTest, ReadOnlyDirectoryLeavesNothing)
@@ -557,7 +571,7 @@ TEST_F(PdfTest, ReadOnlyDirectoryLeavesNothing)
     docs.AddPdfPage(doc, saveBmp(picture(Kind::Rgb, 40, 30), path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 0);
     ASSERT_EQ(::chmod(QFile::encodeName(ro).constData(), 0555), 0);
     const QString target = ro + QStringLiteral("/x.pdf");
-    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 1);
+    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 0);
     ::chmod(QFile::encodeName(ro).constData(), 0755);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
@@ -588,7 +602,7 @@ TEST_F(PdfTest, FullDiskLeavesNothing)
     const int result = docs.WritePdfDocument(doc, QFile::encodeName(target), 1);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(result, 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
     EXPECT_TRUE(launcher.opened.isEmpty());
