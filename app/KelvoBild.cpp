@@ -6,6 +6,7 @@
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "imaging/SaneTwain.h"
+#include "platform/Display.h"
 #include "platform/Launcher.h"
 #include "platform/Notifier.h"
 #include "platform/Paths.h"
@@ -26,6 +27,7 @@ kelvo::TKelvoScan* g_mainWindow = nullptr;
 void onUnexpectedExit()
 {
     kelvo::setAnswerMessagesOnStderr(true);
+    kelvo::setHasDisplay(false); // the desktop is gone: nothing to open the PDF on
     if (g_mainWindow)
         g_mainWindow->salvageScan();
     kelvo::removePrivateTempDir();

@@ -59,10 +59,12 @@ std::atomic<bool> g_saneAlive{false};
 
 class SaneLibrary {
 public:
+    // Never destroyed: an exit() from elsewhere (Qt's, when the X server dies) must not pull
+    // the library away under a reader thread that is still in the backend.
     static SaneLibrary& instance()
     {
-        static SaneLibrary library;
-        return library;
+        static SaneLibrary* library = new SaneLibrary;
+        return *library;
     }
     bool ok() const { return ok_; }
 

@@ -271,6 +271,26 @@ TEST_F(FaultMatrix, TerminationMidScanKeepsWholeFilesAndHandsOff)
     }
 }
 
+TEST_F(FaultMatrix, XServerThatDiesMidScanLosesNoStoredPage)
+{
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    if (!xvfb.waitForReadyRead(10000))
+        GTEST_SKIP() << "no Xvfb here";
+    const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readAllStandardOutput().trimmed());
+    std::unique_ptr<QProcess> p(startProgram(dir.path(), {"-S", "/X", "/P300", "/CPDF", out(QStringLiteral("X01.PDF"))},
+                                             {{QStringLiteral("DISPLAY"), display},
+                                              {QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=Color pattern")}}));
+    QThread::msleep(400);
+    xvfb.kill();
+    xvfb.waitForFinished();
+    const ProgramRun r = finishProgram(*p, dir.path());
+    EXPECT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
+    EXPECT_EQ(r.handOff, QFile::encodeName(out(QStringLiteral("X01.PDF"))) + "'1'S") << r.stderrText.toStdString();
+    EXPECT_EQ(runTool(QStringLiteral("qpdf"), {"--check", out(QStringLiteral("X01.PDF"))}).exitCode, 0);
+    EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("KelvoBild-*")}, QDir::Dirs).isEmpty());
+}
+
 TEST_F(FaultMatrix, HandOffIsWholeTheMomentItAppears)
 {
     for (int round = 0; round < 3; ++round) {
