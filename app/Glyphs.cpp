@@ -131,13 +131,19 @@ void draw(QPainter& p, int index)
         p.drawLine(10, 12, 15, 12);
         p.drawLine(13, 10, 15, 12);
         break;
-    case GlyphPrinter:
-        sheet(p, QRect(4, 1, 8, 6));
+    case GlyphScanner:
+        // The program icon small: a flatbed scanner with a written page standing in it.
         p.setPen(kInk);
-        p.setBrush(QColor(170, 170, 170));
-        p.drawRect(1, 6, 14, 6);
-        sheet(p, QRect(4, 11, 8, 4));
-        p.fillRect(QRect(12, 8, 2, 1), Qt::green);
+        p.setBrush(kPaper);
+        p.drawRect(QRectF(4.5, 0.5, 7, 8));
+        p.setPen(QPen(kBlue, 1));
+        p.drawLine(QPointF(6, 3), QPointF(10, 3));
+        p.drawLine(QPointF(6, 5.5), QPointF(10, 5.5));
+        p.setPen(kInk);
+        p.setBrush(QColor(90, 100, 120));
+        p.drawRoundedRect(QRectF(0.5, 8.5, 15, 6), 1.5, 1.5);
+        p.fillRect(QRectF(2, 9.5, 12, 1.5), QColor(150, 200, 240));
+        p.fillRect(QRectF(12, 12, 2, 1.5), QColor(60, 220, 90));
         break;
     case GlyphTileHorizontal:
         window(p, QRect(1, 1, 14, 6));

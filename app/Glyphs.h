@@ -11,7 +11,7 @@ namespace kelvo {
 enum Glyph {
     GlyphCut = 0, GlyphCopy = 1, GlyphPaste = 2, GlyphUndo = 3, GlyphRedo = 4, GlyphDelete = 5,
     GlyphNew = 6, GlyphOpen = 7, GlyphSave = 8, GlyphPreview = 9, GlyphHand = 10, GlyphHelp = 11,
-    GlyphFind = 12, GlyphFindArrows = 13, GlyphPrinter = 14, GlyphTileHorizontal = 15,
+    GlyphFind = 12, GlyphFindArrows = 13, GlyphScanner = 14, GlyphTileHorizontal = 15,
     GlyphTileVertical = 16, GlyphCascade = 17, GlyphCount = 18
 };
 
