@@ -17,7 +17,7 @@ enum Glyph {
 
 QPixmap glyphPixmap(int index);
 QIcon glyphIcon(int index);
-// A scanner with a page in it; 32 x 32 for the window, 64 x 64 for the Info box.
+// A flatbed scanner with its lid open; 32 x 32 for the window, 64 x 64 for the Info box.
 QPixmap programIcon(int size);
 
 } // namespace kelvo

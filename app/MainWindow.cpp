@@ -45,7 +45,13 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
 {
     setObjectName(QStringLiteral("KelvoScan"));
     setWindowTitle(kTitle);
-    setWindowIcon(QIcon(programIcon(32)));
+    // Every window of the program carries its icon: image windows take it when they are
+    // made, dialogs from the application.
+    QIcon icon;
+    for (const int size : {16, 32, 64})
+        icon.addPixmap(programIcon(size));
+    QApplication::setWindowIcon(icon);
+    setWindowIcon(icon);
 
     m_mdi = new QMdiArea(this);
     m_mdi->setObjectName(QStringLiteral("MDIClient"));
@@ -64,7 +70,7 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
     m_startHint->setObjectName(QStringLiteral("StartHint"));
     m_startHint->setAttribute(Qt::WA_TransparentForMouseEvents);
     QPalette quiet = m_startHint->palette();
-    quiet.setColor(QPalette::WindowText, quiet.color(QPalette::Disabled, QPalette::WindowText));
+    quiet.setColor(QPalette::WindowText, m_mdi->background().color().darker(230));
     m_startHint->setPalette(quiet);
     m_startHint->adjustSize();
     m_startHint->lower();

@@ -111,7 +111,11 @@ void ImageView::updateScrollBars()
         if (m_bitmap.swapsAxes())
             content.transpose();
     }
-    const QSize vp = viewport()->size();
+    // Content that fits the window without scroll bars gets none, even when the bars that
+    // are still shown make the viewport smaller.
+    const QSize room = maximumViewportSize();
+    const bool fits = content.width() <= room.width() && content.height() <= room.height();
+    const QSize vp = fits ? content : viewport()->size();
     horizontalScrollBar()->setRange(0, std::max(0, content.width() - vp.width()));
     horizontalScrollBar()->setPageStep(vp.width());
     verticalScrollBar()->setRange(0, std::max(0, content.height() - vp.height()));
@@ -354,7 +358,9 @@ void TMDIChild::showZoom() const
     if (!main)
         return;
     const double percent = m_view->zoom() * 100;
-    QString text = QLocale(QLocale::German).toString(percent, 'f', percent >= 100 ? 0 : 1);
+    QLocale german(QLocale::German);
+    german.setNumberOptions(QLocale::OmitGroupSeparator);
+    QString text = german.toString(percent, 'f', percent >= 100 ? 0 : 1);
     if (text.endsWith(QLatin1String(",0")))
         text.chop(2);
     main->statusBar()->showMessage(QStringLiteral("Zoom: %1 %").arg(text));
