@@ -34,6 +34,11 @@ struct KindCase {
     QImage::Format readFormat; // what our reader gives back
 };
 
+void PrintTo(const KindCase& kind, std::ostream* os)
+{
+    *os << kind.name;
+}
+
 const KindCase kKinds[] = {
     {"MonoBlackWhite", QImage::Format_Mono, blackWhite, 1, QImage::Format_Mono},
     {"MonoWhiteBlack", QImage::Format_Mono, whiteBlack, 1, QImage::Format_Mono},
