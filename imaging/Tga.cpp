@@ -89,8 +89,13 @@ bool tgaCanRead(QIODevice* device)
     Header hd;
     if (device->peek(reinterpret_cast<char*>(h), kHeaderSize) != kHeaderSize || !parse(h, hd))
         return false;
-    // Without a signature, at least the parts before the pixels must be there.
-    return device->isSequential() || device->size() > kHeaderSize + hd.idLength + hd.mapBytes();
+    // Without a signature, at least the parts before the pixels must be there, and all the
+    // pixels of an uncompressed image.
+    if (device->isSequential())
+        return true;
+    const qint64 before = kHeaderSize + hd.idLength + hd.mapBytes();
+    const qint64 pixels = hd.rle() ? 1 : qint64(hd.width) * hd.height * hd.bytesPerPixel();
+    return device->size() >= before + pixels;
 }
 
 bool tgaHasFooter(QIODevice* device)

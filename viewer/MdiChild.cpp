@@ -264,6 +264,11 @@ TMDIChild::TMDIChild(QMdiArea* area, const QString& fileName, QSize mainClientSi
     formCreate(fileName, mainClientSize);
     for (QAction* a : std::as_const(m_zoomActions))
         a->setEnabled(m_bitmap.allocated);
+    // The status bar names the factor of the window that becomes active, unless it is 1:1.
+    connect(this, &QMdiSubWindow::aboutToActivate, this, [this] {
+        if (m_view->zoom() != 1.0)
+            showZoom();
+    });
     connect(m_view, &ImageView::zoomChanged, this, [this] {
         // The window may not outgrow the zoomed image.
         m_scanDocument = m_view->zoomedImageSize();

@@ -146,6 +146,7 @@ TEST_P(SeedImage, OpensAsItsNameSays)
                        : ext == QLatin1String("gif") ? FILE_GIF
                        : ext == QLatin1String("tif") ? FILE_TIF
                        : ext == QLatin1String("pcx") ? FILE_PCX
+                       : ext == QLatin1String("tga") ? 0 // read, but never stored: no format code
                                                      : -1;
     ASSERT_NE(format, -1) << "unknown extension " << ext.toStdString();
 
