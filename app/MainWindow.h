@@ -67,6 +67,7 @@ public:
     QMenu* windowMenu() const { return m_windowMenu; }
     QMdiArea* mdiArea() const { return m_mdi; }
     QLabel* befehlszeile() const { return m_befehlszeile; }
+    QLabel* startHint() const { return m_startHint; }
     // The main window's client size below its menu bar, which image windows size against.
     QSize clientSizeForChildren() const;
 
@@ -91,6 +92,7 @@ private:
     void formPaint();
     void updateActions();
     void rebuildWindowMenu();
+    void placeStartHint();
     // Tiles the image windows stacked in the given direction.
     void tile(Qt::Orientation stacking);
     void minimizeAll();
@@ -106,6 +108,7 @@ private:
     TAboutBox* m_aboutBox = nullptr;
     QMdiArea* m_mdi = nullptr;
     QLabel* m_befehlszeile = nullptr;
+    QLabel* m_startHint = nullptr;
     QToolBar* m_toolBar = nullptr;
     QMenu* m_windowMenu = nullptr;
     QList<QAction*> m_windowListActions;

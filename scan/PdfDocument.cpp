@@ -42,7 +42,6 @@ namespace {
 constexpr double kA4Width = 595.276;   // points
 constexpr double kA4Height = 841.89;
 constexpr double kPointsPerCm = 72.0 / 2.54;
-constexpr double kMarginPt = 0.2 * kPointsPerCm; // 2 mm right and bottom of a large picture
 constexpr int kJpegQuality = 90;
 
 const char* const kFailureText = "Datei konnte nicht geschrieben werden: ";
@@ -197,16 +196,21 @@ std::string num(double v)
     return QByteArray::number(v, 'f', 4).toStdString();
 }
 
-// An A4 page, or larger when the picture at (xPt, yPt) from the top-left does not fit.
+// An A4 page, or larger when the picture does not fit on A4; then the page is just as large
+// as the picture. The picture sits (xPt, yPt) from the top-left corner where that still fits
+// on the page and moves towards the corner where it does not, so a picture that fits on A4
+// always gets an A4 page.
 void appendPage(QPDF& pdf, const Picture& pic, int dpi, double xPt, double yPt)
 {
     const double w = pic.width * 72.0 / dpi;
     const double h = pic.height * 72.0 / dpi;
-    const double pageW = std::max(kA4Width, xPt + w + kMarginPt);
-    const double pageH = std::max(kA4Height, yPt + h + kMarginPt);
+    const double pageW = std::max(kA4Width, w);
+    const double pageH = std::max(kA4Height, h);
+    const double x = std::min(xPt, pageW - w);
+    const double y = std::min(yPt, pageH - h);
 
-    const std::string content = "q " + num(w) + " 0 0 " + num(h) + " " + num(xPt) + " "
-                                + num(pageH - yPt - h) + " cm /Im0 Do Q\n";
+    const std::string content = "q " + num(w) + " 0 0 " + num(h) + " " + num(x) + " "
+                                + num(pageH - y - h) + " cm /Im0 Do Q\n";
 
     QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     xobjects.replaceKey("/Im0", imageObject(pdf, pic));

@@ -338,8 +338,29 @@ TEST_F(PdfTest, DocumentInformationAndObjectStreams)
     EXPECT_TRUE(xref.contains(QStringLiteral("compressed; stream ="))) << xref.toStdString();
 }
 
-// Pages come in call order; a picture that does not fit on A4 at 2 mm gets a larger page with
-// a 2 mm margin; the page bitmaps stay on disk.
+// Where each page's picture sits: its left edge and its distance from the page's top, in
+// points, read from the page contents that qpdf writes out uncompressed.
+std::vector<std::pair<double, double>> placements(const QString& pdf, const std::vector<std::pair<double, double>>& pageSizes)
+{
+    const QString qdf = pdf + QStringLiteral(".qdf");
+    checked(QStringLiteral("qpdf"), {QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), pdf, qdf});
+    QFile f(qdf);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLatin1(f.readAll());
+    static const QRegularExpression cm(QStringLiteral(R"(q ([\d.]+) 0 0 ([\d.]+) ([\d.]+) ([\d.]+) cm /Im0 Do Q)"));
+    std::vector<std::pair<double, double>> at;
+    for (auto it = cm.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        const double h = m.captured(2).toDouble(), x = m.captured(3).toDouble(), bottom = m.captured(4).toDouble();
+        const size_t page = at.size();
+        at.emplace_back(x, page < pageSizes.size() ? pageSizes[page].second - bottom - h : -1);
+    }
+    return at;
+}
+
+// Pages come in call order; a picture that fits on A4 gets an A4 page, 2 mm from the top-left
+// where that still fits and nearer the corner where it does not; a larger picture gets a page
+// of its own size. The page bitmaps stay on disk.
 TEST_F(PdfTest, PagesInCallOrderAndPageSizes)
 {
     const std::vector<QImage> pages = {
@@ -348,7 +369,8 @@ TEST_F(PdfTest, PagesInCallOrderAndPageSizes)
         picture(Kind::Gray8, 80, 120),
         picture(Kind::Mono, 1300, 1000), // wider than A4 only
         picture(Kind::Mono, 1000, 1700), // taller than A4 only
-        picture(Kind::Mono, 1200, 1720), // just fits on A4
+        picture(Kind::Mono, 1200, 1720), // fits on A4 with less than 2 mm to spare
+        picture(Kind::Mono, 1240, 1754), // 210 x 297 mm: fills the A4 page
     };
     const QString pdf = writeDocument(pages, 150);
     expectCleanPdf(pdf);
@@ -356,15 +378,26 @@ TEST_F(PdfTest, PagesInCallOrderAndPageSizes)
     ASSERT_EQ(images.size(), pages.size());
     auto info = pdfInfo(pdf, int(pages.size()));
     EXPECT_EQ(info[QStringLiteral("Pages")], QString::number(pages.size()));
+    std::vector<std::pair<double, double>> sizes;
     for (int i = 0; i < int(pages.size()); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(images[i].page, i + 1);
         EXPECT_EQ(images[i].width, pages[i].width());
         EXPECT_EQ(images[i].height, pages[i].height());
+        const double w = pages[i].width() * 72.0 / 150, h = pages[i].height() * 72.0 / 150;
         const auto [pw, ph] = pageSize(info, i + 1);
-        EXPECT_NEAR(pw, std::max(kA4W, 2 * kMarginPt + pages[i].width() * 72.0 / 150), 0.01);
-        EXPECT_NEAR(ph, std::max(kA4H, 2 * kMarginPt + pages[i].height() * 72.0 / 150), 0.01);
+        EXPECT_NEAR(pw, std::max(kA4W, w), 0.01);
+        EXPECT_NEAR(ph, std::max(kA4H, h), 0.01);
+        sizes.emplace_back(pw, ph);
         EXPECT_TRUE(QFile::exists(path(QStringLiteral("Scan%1.BMP").arg(i))));
+    }
+    const auto at = placements(pdf, sizes);
+    ASSERT_EQ(at.size(), pages.size());
+    for (int i = 0; i < int(pages.size()); ++i) {
+        SCOPED_TRACE(i);
+        const double w = pages[i].width() * 72.0 / 150, h = pages[i].height() * 72.0 / 150;
+        EXPECT_NEAR(at[i].first, std::max(0.0, std::min(kMarginPt, kA4W - w)), 0.01);
+        EXPECT_NEAR(at[i].second, std::max(0.0, std::min(kMarginPt, kA4H - h)), 0.01);
     }
 }
 
