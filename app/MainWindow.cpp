@@ -340,8 +340,9 @@ void TKelvoScan::formPaint()
         return;
     // Not from inside the paint itself: opening a window paints again.
     QTimer::singleShot(0, this, [this, target] {
+        // Only regular files: a pipe or device would block the reading, or never end.
         const QFileInfo fi(target);
-        if (fi.exists() && !fi.isDir())
+        if (fi.isFile())
             OpenChildWindow(target);
         else
             showMessageBox(this, QStringLiteral("Datei '%1' existiert nicht!").arg(target), QStringLiteral("Fehler"), MB_OK);

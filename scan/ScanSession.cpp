@@ -160,7 +160,8 @@ void ScanSession::FileScan1Execute()
             [this](int page) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(page)); });
         m_acquiring = false;
         m_ui.showStatus(QString());
-        if (result != 1)
+        // An end the user or the system asked for is no error to click away.
+        if (result != 1 && !(m_stopping && result == ACQUIRE_CANCELLED))
             m_ui.messageBox(QStringLiteral("An error occurred in L_TwainAcquire(...), Error No: %1").arg(result),
                             QStringLiteral("Error!"), MB_OK);
 

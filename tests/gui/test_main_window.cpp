@@ -8,6 +8,9 @@
 #include "support/Fakes.h"
 
 #include <QApplication>
+
+#include <sys/stat.h>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
@@ -376,6 +379,7 @@ TEST_F(MainWindowTest, StartUpMessages)
 TEST_F(MainWindowTest, ViewModeOpensTheTargetAtTheFirstPaint)
 {
     const QString image = dir.path() + QStringLiteral("/seite.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.path() + QStringLiteral("/pipe")).constData(), 0600), 0);
     QImage(40, 30, QImage::Format_RGB32).save(image);
     const struct {
         QString target;
@@ -385,6 +389,7 @@ TEST_F(MainWindowTest, ViewModeOpensTheTargetAtTheFirstPaint)
         {image, 1, {}},
         {dir.path() + QStringLiteral("/fehlt.png"), 0, {"Fehler: Datei '" + dir.path() + "/fehlt.png' existiert nicht!"}},
         {dir.path(), 0, {"Fehler: Datei '" + dir.path() + "' existiert nicht!"}},
+        {dir.path() + QStringLiteral("/pipe"), 0, {"Fehler: Datei '" + dir.path() + "/pipe' existiert nicht!"}},
     };
     for (const auto& c : cases) {
         messages.clear();
@@ -505,4 +510,38 @@ TEST(StandardButtons, ReadGerman)
     EXPECT_EQ(box.button(QMessageBox::No)->text().remove(QLatin1Char('&')), "Nein");
     QMessageBox ok(QMessageBox::NoIcon, QStringLiteral("x"), QStringLiteral("y"), QMessageBox::Ok);
     EXPECT_EQ(ok.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')), "OK");
+}
+
+TEST_F(MainWindowTest, ClosingDuringAScanAsksCancelsAndHandsOffFirst)
+{
+    // Nein keeps scanning; Ja stops after the page being stored, hands off, then quits.
+    for (const int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "Ja" : "Nein");
+        for (const QString& f : QDir(dir.path()).entryList(QDir::Files))
+            QFile::remove(dir.path() + QLatin1Char('/') + f);
+        TKelvoScan& w = shown({"-S", dir.path() + QStringLiteral("/C01.PNG")});
+        QStringList asked;
+        setMessageHook([&](const QString& text, const QString&, int flags) {
+            asked << text;
+            return (flags & 0xF) == MB_YESNO ? answer : IDOK;
+        });
+        FakeTwain::Acquisition a;
+        for (int i = 0; i < 4; ++i)
+            a.pages << testPage(8);
+        twain.acquisitions = {a};
+        twain.duringAcquire = [&w] { w.close(); };
+        w.FileScan1Execute();
+        twain.duringAcquire = nullptr;
+        EXPECT_EQ(asked, QStringList{"Der Scan läuft noch. Abbrechen und beenden?"});
+        QFile h(dir.path() + QStringLiteral("/SendToKelvo.TXT"));
+        ASSERT_TRUE(h.open(QIODevice::ReadOnly));
+        if (answer == IDYES) {
+            EXPECT_EQ(h.readAll(), "'0'S"); // cancelled before its first page
+            EXPECT_TRUE(w.terminationRequested());
+        } else {
+            EXPECT_EQ(h.readAll(), QFile::encodeName(dir.path()) + "/C04.PNG'4'S");
+            EXPECT_FALSE(w.terminationRequested());
+        }
+        window.reset();
+    }
 }

@@ -121,6 +121,7 @@ public:
     int acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress) override
     {
         calls << QStringLiteral("acquire %1").arg(flags);
+        cancelled = false;
         if (duringAcquire)
             duringAcquire();
         Acquisition a;
@@ -129,7 +130,6 @@ public:
             acquisitions.pop_front();
         }
         int n = 0;
-        cancelled = false;
         for (const QImage& img : a.pages) {
             if (cancelled)
                 return ACQUIRE_CANCELLED;
