@@ -20,7 +20,9 @@
 #include <memory>
 #include <vector>
 
+#include <pwd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kelvo::test;
@@ -289,6 +291,67 @@ TEST_F(FaultMatrix, XServerThatDiesMidScanLosesNoStoredPage)
     EXPECT_EQ(r.handOff, QFile::encodeName(out(QStringLiteral("X01.PDF"))) + "'1'S") << r.stderrText.toStdString();
     EXPECT_EQ(runTool(QStringLiteral("qpdf"), {"--check", out(QStringLiteral("X01.PDF"))}).exitCode, 0);
     EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("KelvoBild-*")}, QDir::Dirs).isEmpty());
+}
+
+TEST_F(FaultMatrix, ASecondUserScansBesideTheFirst)
+{
+    const char* user = "kelvotest";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "making a throwaway account needs root";
+    if (!::getpwnam(user)
+        && runTool(QStringLiteral("useradd"), {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", user}).exitCode != 0)
+        GTEST_SKIP() << "cannot create a second user here";
+    const passwd* pw = ::getpwnam(user);
+    ASSERT_NE(pw, nullptr);
+    const auto write = [](const QString& name, const QByteArray& bytes, uid_t owner, mode_t mode) {
+        QFile f(name);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && (f.close(), true)
+               && ::chown(QFile::encodeName(name).constData(), owner, owner == 0 ? 0 : static_cast<gid_t>(owner)) == 0
+               && ::chmod(QFile::encodeName(name).constData(), mode) == 0;
+    };
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    // A TMP shared by both, like /tmp, holding the first user's leftover page bitmap.
+    const QString shared = dir.path() + QStringLiteral("/shared");
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    ASSERT_TRUE(write(shared + QStringLiteral("/Scan0.BMP"), "first user's page", 0, 0600));
+    // The second user's own folder with the program, a file of the first user's and one of
+    // their own that they made read-only, both under names the scan comes to.
+    const QString home = dir.path() + QStringLiteral("/home");
+    ASSERT_TRUE(QDir().mkdir(home));
+    ASSERT_EQ(::chown(QFile::encodeName(home).constData(), pw->pw_uid, pw->pw_gid), 0);
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KELVO_BINARY_DIR "/KelvoBild"), home + QStringLiteral("/KelvoBild")));
+    ASSERT_TRUE(write(home + QStringLiteral("/U01.JPG"), "first user's", 0, 0644));
+    ASSERT_TRUE(write(home + QStringLiteral("/U02.JPG"), "kept", pw->pw_uid, 0444));
+    const auto runAs = [&](const QStringList& args) {
+        return runTool(QStringLiteral("runuser"),
+                       QStringList{"-u", user, "--", "env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "TMP=" + shared,
+                                   "SANE_CONFIG_DIR=" KELVO_SOURCE_DIR "/sane", home + QStringLiteral("/KelvoBild")}
+                           + args);
+    };
+    const auto handOff = [&] {
+        QFile h(home + QStringLiteral("/SendToKelvo.TXT"));
+        const QByteArray bytes = h.open(QIODevice::ReadOnly) ? h.readAll() : QByteArray("<none>");
+        h.remove();
+        return bytes;
+    };
+
+    const ToolResult images = runAs({"-S", "/X", "/P50", home + QStringLiteral("/U01.JPG")});
+    EXPECT_EQ(images.out.count(QStringLiteral("L_SaveBitmap fehlgeschlagen, Error No: -14")), 2) << images.out.toStdString();
+    EXPECT_EQ(handOff(), QFile::encodeName(home) + "/U0A.JPG'8'S");
+    for (const auto& [name, bytes] : {std::pair{"U01.JPG", QByteArray("first user's")}, std::pair{"U02.JPG", QByteArray("kept")}}) {
+        QFile f(home + QLatin1Char('/') + QLatin1String(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), bytes) << name;
+    }
+    EXPECT_EQ(identify(home + QStringLiteral("/U03.JPG")).format, "JPEG");
+
+    const ToolResult pdf = runAs({"-S", "/X", "/P50", "/CPDF", home + QStringLiteral("/P01.PDF")});
+    EXPECT_EQ(handOff(), QFile::encodeName(home) + "/P01.PDF'1'S") << pdf.out.toStdString();
+    const ToolResult info = runTool(QStringLiteral("pdfinfo"), {home + QStringLiteral("/P01.PDF")});
+    EXPECT_TRUE(info.out.contains(QRegularExpression(QStringLiteral("Pages:\\s+10\\b")))) << info.out.toStdString();
+    EXPECT_EQ(filesIn(shared), QStringList{"Scan0.BMP"});
+    EXPECT_TRUE(QDir(shared).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST_F(FaultMatrix, HandOffIsWholeTheMomentItAppears)

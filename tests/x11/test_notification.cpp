@@ -282,6 +282,37 @@ struct SizeCase {
     off_t atMost;
 };
 
+TEST_F(Notification, ASectionOthersCanReachIsLeftAlone)
+{
+    // Names in /dev/shm are shared by every user: a section another user made, or one others
+    // may read or write, could hand the caller a forged name. Nothing is sent then.
+    createWindow(kTelnetClass);
+    kelvo::X11Notifier notifier;
+    const struct {
+        const char* label;
+        mode_t mode;
+        bool foreignOwner;
+    } cases[] = {{"open to everyone", 0666, false}, {"readable by the group", 0640, false},
+                 {"another user's", 0600, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (c.foreignOwner && geteuid() != 0)
+            continue; // only root can give a section away
+        shm_unlink(kSection);
+        ASSERT_TRUE(createSection(64, 'Z'));
+        const int fd = shm_open(kSection, O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(fchmod(fd, c.mode), 0);
+        if (c.foreignOwner) {
+            ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+        }
+        close(fd);
+        notifier.notify(kelvo::notificationText("/scans/b.png'2'S"));
+        EXPECT_TRUE(receive(300, 0).empty());
+        EXPECT_EQ(readSection()->bytes, QByteArray(64, 'Z'));
+    }
+}
+
 TEST_F(Notification, SectionOnlyGrows)
 {
     const xcb_window_t receiver = createWindow(kTelnetClass);
