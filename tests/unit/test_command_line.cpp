@@ -110,6 +110,16 @@ TEST(CommandLine, PageCounterStartValues)
     }
 }
 
+TEST(CommandLine, SwitchValuesUpperCaseAlikeInEveryLocale)
+{
+    // Windows' rule: i becomes I also under a Turkish locale, so /Cgif still names GIF.
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::Turkish, QLocale::Turkey));
+    const CommandLineResult r = parse({"/Cgif"}, QLocale::c());
+    QLocale::setDefault(saved);
+    EXPECT_EQ(r.settings.OutputFormat.toStdString(), "GIF");
+}
+
 TEST(CommandLine, GermanLocaleTakesADecimalComma)
 {
     const CommandLineResult r = parse({"/F21X29,7", "/P150,5"}, German);
