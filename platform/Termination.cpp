@@ -1,12 +1,9 @@
 #include "platform/Termination.h"
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <csignal>
-#include <mutex>
-#include <thread>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,67 +21,32 @@ void onTerminationSignal(int signal)
     errno = saved;
 }
 
+using SigactionFunction = int (*)(int, const struct sigaction*, struct sigaction*);
+
+// The C library's own sigaction, past the guard below.
+SigactionFunction realSigaction()
+{
+    static const auto real = reinterpret_cast<SigactionFunction>(::dlsym(RTLD_NEXT, "sigaction"));
+    return real;
+}
+
 void installHandler(int signal)
 {
     struct sigaction act {};
     act.sa_handler = onTerminationSignal;
     sigemptyset(&act.sa_mask);
     act.sa_flags = SA_RESTART;
-    ::sigaction(signal, &act, nullptr);
+    realSigaction()(signal, &act, nullptr);
 }
 
 } // namespace
-
-struct TerminationHandlersKept::Watch {
-    std::mutex mutex;
-    std::condition_variable stop;
-    bool stopping = false;
-    std::thread thread;
-};
-
-TerminationHandlersKept::TerminationHandlersKept()
-{
-    if (g_writeEnd < 0)
-        return;
-    m_watch = new Watch;
-    m_watch->thread = std::thread([w = m_watch] {
-        std::unique_lock lock(w->mutex);
-        // A few milliseconds of exposure per replacement at most; idle otherwise.
-        while (!w->stop.wait_for(lock, std::chrono::milliseconds(2), [w] { return w->stopping; })) {
-            for (int signal : {SIGTERM, SIGINT, SIGPIPE}) {
-                struct sigaction now {};
-                if (::sigaction(signal, nullptr, &now) != 0)
-                    continue;
-                if (signal == SIGPIPE) {
-                    if (now.sa_handler != SIG_IGN)
-                        ::signal(SIGPIPE, SIG_IGN);
-                } else if (now.sa_handler != onTerminationSignal) {
-                    installHandler(signal);
-                }
-            }
-        }
-    });
-}
-
-TerminationHandlersKept::~TerminationHandlersKept()
-{
-    if (!m_watch)
-        return;
-    {
-        std::lock_guard lock(m_watch->mutex);
-        m_watch->stopping = true;
-    }
-    m_watch->stop.notify_all();
-    m_watch->thread.join();
-    delete m_watch;
-}
 
 int installTerminationHandlers()
 {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, nullptr);
+    realSigaction()(SIGPIPE, &ignore, nullptr);
 
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -103,3 +65,14 @@ void drainTerminationRequests(int fd)
 }
 
 } // namespace kelvo
+
+// Once the program handles SIGTERM, SIGINT and SIGPIPE itself, libraries may not take them
+// back: SANE's test backend sets SIGTERM to its default in every reader thread it starts,
+// which would kill a scan mid-page instead of ending it in order. Other signals pass.
+extern "C" int sigaction(int signal, const struct sigaction* act, struct sigaction* old)
+{
+    const auto real = kelvo::realSigaction();
+    if (act && kelvo::g_writeEnd >= 0 && (signal == SIGTERM || signal == SIGINT || signal == SIGPIPE))
+        return real(signal, nullptr, old);
+    return real(signal, act, old);
+}

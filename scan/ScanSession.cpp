@@ -1,7 +1,6 @@
 #include "scan/ScanSession.h"
 
 #include "platform/Paths.h"
-#include "platform/Termination.h"
 #include "platform/Text.h"
 #include "scan/HandOff.h"
 
@@ -123,7 +122,6 @@ void ScanSession::FileScan1Execute()
     m_running = true;
     m_stopping = false;
     m_pages.beginSession();
-    const TerminationHandlersKept keepHandlers;
     bool cursorSet = false;
     bool scannerOpen = false;
 
