@@ -1,0 +1,223 @@
+#include "imaging/SaneReader.h"
+
+#include "imaging/BlankPage.h"
+#include "imaging/SaneDevice.h"
+#include "imaging/SanePageImage.h"
+#include "imaging/Twain.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace kelvo {
+
+namespace {
+
+// sane_start may report a lamp still warming up; it is asked again for this long.
+constexpr auto kWarmUpRetry = std::chrono::milliseconds(250);
+constexpr int kWarmUpAttempts = 480;  // two minutes
+// SANE_STATUS_WARMING_UP: announced for later SANE versions, and sent by some backends.
+constexpr int kStatusWarmingUp = 12;
+constexpr qint64 kMaxFrameBytes = qint64(4) << 30;
+constexpr SANE_Int kReadChunk = 1 << 20;
+// Pause before cancelling a page that has only just started. Backends whose reader thread
+// is cancelled asynchronously (sanei_thread) can be cut off while it sets itself up, which
+// leaves the whole process deadlocked in the allocator; a moment later it has settled.
+constexpr auto kCancelGrace = std::chrono::milliseconds(20);
+
+struct PageRead {
+    int result = ACQUIRE_SUCCESS;
+    bool feederEmpty = false;  // NO_DOCS before any data of the page
+};
+
+SANE_Status startFrame(Acquisition& run)
+{
+    for (int attempt = 0;; ++attempt) {
+        const SANE_Status status = sane_start(run.handle);
+        if (static_cast<int>(status) != kStatusWarmingUp || attempt >= kWarmUpAttempts || run.stop)
+            return status;
+        std::this_thread::sleep_for(kWarmUpRetry);
+    }
+}
+
+// Reads one frame to its end into f.data.
+int readFrame(Acquisition& run, SaneFrameData& f, bool* noDocsAtStart)
+{
+    const qint64 expected = f.lines > 0 ? qint64(f.bytesPerLine) * f.lines : -1;
+    if (expected > kMaxFrameBytes)
+        return ACQUIRE_NO_MEMORY;
+    QByteArray buffer;
+    std::vector<SANE_Byte> overflow;  // data beyond the announced size is read and dropped
+    qint64 filled = 0;
+    try {
+        buffer.resize(expected > 0 ? expected : qint64(f.bytesPerLine) * 256);
+    } catch (const std::bad_alloc&) {
+        return ACQUIRE_NO_MEMORY;
+    }
+    for (;;) {
+        if (run.stop)
+            return ACQUIRE_CANCELLED;
+        SANE_Byte* target = nullptr;
+        SANE_Int room = 0;
+        bool keep = true;
+        if (filled == buffer.size()) {
+            if (expected > 0) {
+                overflow.resize(static_cast<size_t>(kReadChunk));
+                target = overflow.data();
+                room = kReadChunk;
+                keep = false;
+            } else {
+                if (buffer.size() >= kMaxFrameBytes)
+                    return ACQUIRE_NO_MEMORY;
+                try {
+                    buffer.resize(std::min(kMaxFrameBytes, buffer.size() * 2));
+                } catch (const std::bad_alloc&) {
+                    return ACQUIRE_NO_MEMORY;
+                }
+            }
+        }
+        if (keep) {
+            target = reinterpret_cast<SANE_Byte*>(buffer.data()) + filled;
+            room = static_cast<SANE_Int>(std::min<qint64>(kReadChunk, buffer.size() - filled));
+        }
+        SANE_Int length = 0;
+        const SANE_Status status = sane_read(run.handle, target, room, &length);
+        if (status == SANE_STATUS_EOF)
+            break;
+        if (status != SANE_STATUS_GOOD) {
+            // The length is not to be trusted on any other status.
+            if (status == SANE_STATUS_NO_DOCS && filled == 0 && noDocsAtStart)
+                *noDocsAtStart = true;
+            return resultFromStatus(status);
+        }
+        if (length < 0 || length > room)
+            return ACQUIRE_BAD_DATA;
+        if (length == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // nothing yet: do not spin
+        if (keep)
+            filled += length;
+    }
+    buffer.truncate(filled);
+    f.data = std::move(buffer);
+    return ACQUIRE_SUCCESS;
+}
+
+// Reads one page: one frame, or the three frames of a three-pass scanner.
+PageRead readPage(Acquisition& run, std::vector<SaneFrameData>& frames)
+{
+    PageRead r;
+    for (;;) {
+        const SANE_Status started = startFrame(run);
+        run.frameOpen = started == SANE_STATUS_GOOD;
+        if (started != SANE_STATUS_GOOD) {
+            r.feederEmpty = started == SANE_STATUS_NO_DOCS && frames.empty();
+            r.result = resultFromStatus(started);
+            return r;
+        }
+        SANE_Parameters p{};
+        const SANE_Status got = sane_get_parameters(run.handle, &p);
+        if (got != SANE_STATUS_GOOD) {
+            r.result = resultFromStatus(got);
+            return r;
+        }
+        SaneFrameData f;
+        f.format = static_cast<int>(p.format);
+        f.depth = p.depth;
+        f.pixelsPerLine = p.pixels_per_line;
+        f.bytesPerLine = p.bytes_per_line;
+        f.lines = p.lines;
+        if (f.format < 0 || f.format > 4 || f.bytesPerLine <= 0 || f.pixelsPerLine <= 0 || f.lines == 0
+            || f.lines < -1) {
+            r.result = ACQUIRE_BAD_DATA;
+            return r;
+        }
+        bool noDocs = false;
+        r.result = readFrame(run, f, frames.empty() ? &noDocs : nullptr);
+        if (r.result != ACQUIRE_SUCCESS) {
+            r.feederEmpty = noDocs;
+            return r;
+        }
+        run.frameOpen = false;  // read to EOF
+        if (f.data.isEmpty()) {
+            r.result = ACQUIRE_BAD_DATA;  // an empty frame: EOF at once
+            return r;
+        }
+        frames.push_back(std::move(f));
+        if (p.last_frame)
+            return r;
+        if (frames.size() >= 3 || frames.back().format < 2) {
+            r.result = ACQUIRE_BAD_DATA;
+            return r;
+        }
+    }
+}
+
+int readPages(Acquisition& run)
+{
+    int sheets = 0;
+    int result = ACQUIRE_SUCCESS;
+    for (int pageNumber = 1;; ++pageNumber) {
+        if (run.stop) {
+            result = ACQUIRE_CANCELLED;
+            break;
+        }
+        run.post({pageNumber, QImage()}, false);
+        std::vector<SaneFrameData> frames;
+        const PageRead read = readPage(run, frames);
+        if (read.result != ACQUIRE_SUCCESS) {
+            // The feeder running empty after a page is its normal end.
+            if (read.feederEmpty)
+                result = sheets > 0 ? ACQUIRE_SUCCESS : ACQUIRE_NO_DOCS;
+            else
+                result = read.result;
+            break;
+        }
+        int built = ACQUIRE_SUCCESS;
+        QImage page = adoptFrame(frames);
+        if (page.isNull())
+            page = pageFromFrames(frames, &built);
+        frames.clear();
+        if (page.isNull()) {
+            result = built;
+            break;
+        }
+        ++sheets;
+        if (run.xDpi > 0.0)
+            page.setDotsPerMeterX(qRound(run.xDpi / 0.0254));
+        if (run.yDpi > 0.0)
+            page.setDotsPerMeterY(qRound(run.yDpi / 0.0254));
+        if (!(run.dropBlankPages && isBlankPage(page))) {
+            if (!run.postPage(std::move(page))) {
+                result = ACQUIRE_CANCELLED;
+                break;
+            }
+        }
+        if (!run.multiPage)
+            break;
+    }
+    return result;
+}
+
+} // namespace
+
+void readerMain(Acquisition& run)
+{
+    int result = ACQUIRE_FAILED;
+    try {
+        result = readPages(run);
+    } catch (const std::bad_alloc&) {
+        result = ACQUIRE_NO_MEMORY;
+    } catch (...) {
+        result = ACQUIRE_FAILED;
+    }
+    // Ends the batch (or the failed page). Between the pages of a feeder batch it is not
+    // called: several backends end the batch on it and lose the back of a duplex sheet.
+    if (run.frameOpen)
+        std::this_thread::sleep_for(kCancelGrace);
+    sane_cancel(run.handle);
+    run.finish(result);
+}
+
+} // namespace kelvo

@@ -1,0 +1,103 @@
+// The page reader of one acquisition: a worker thread that starts each page, reads its frames
+// and builds the page, and the queue that hands pages (and the number of the page about to be
+// scanned) to the caller's thread. The reader runs at most one page ahead of the caller, so
+// no more than the page being stored and the one being read are held.
+#pragma once
+
+#include "imaging/Twain.h"
+
+#include <QImage>
+
+#include <sane/sane.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace kelvo {
+
+// At most this many read pages wait for the caller; the reader stops until one is taken.
+inline constexpr int kMaxPagesWaiting = 1; // counting the page being stored; one more is read meanwhile
+
+struct QueueItem {
+    int progress = 0;  // > 0: the page with this number is about to be scanned
+    QImage page;
+};
+
+// Shared between the reader thread and the caller. The settings are written before the
+// reader starts; the queue and its counters under `mutex`.
+struct Acquisition {
+    SANE_Handle handle = nullptr;
+    bool multiPage = false;
+    bool dropBlankPages = false;
+    double xDpi = 0.0;
+    double yDpi = 0.0;
+    std::atomic<int>* pagesQueued = nullptr;
+    std::atomic<int>* maxWaiting = nullptr;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<QueueItem> items;
+    int pagesWaiting = 0;
+    bool finished = false;
+    int result = ACQUIRE_SUCCESS;
+    std::atomic<bool> stop{false};
+    bool frameOpen = false;      // reader thread only: started, not yet read to its end
+    std::function<void()> wake;  // tells the caller's thread something arrived
+
+    void post(QueueItem item, bool isPage)
+    {
+        {
+            std::lock_guard lock(mutex);
+            items.push_back(std::move(item));
+            if (isPage) {
+                ++pagesWaiting;
+                pagesQueued->fetch_add(1);
+                if (pagesWaiting > maxWaiting->load())
+                    maxWaiting->store(pagesWaiting);
+            }
+        }
+        changed.notify_all();
+        if (wake)
+            wake();
+    }
+
+    // Waits while the queue is full; false when the acquisition is being stopped.
+    bool postPage(QImage page)
+    {
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [this] { return stop.load() || pagesWaiting < kMaxPagesWaiting; });
+            if (stop)
+                return false;
+        }
+        post({0, std::move(page)}, true);
+        return true;
+    }
+
+    void finish(int code)
+    {
+        {
+            std::lock_guard lock(mutex);
+            finished = true;
+            result = code;
+        }
+        changed.notify_all();
+        if (wake)
+            wake();
+    }
+
+    void requestStop()
+    {
+        stop = true;
+        changed.notify_all();
+    }
+};
+
+// The reader thread's body: reads pages until the feeder is empty (or one page from a
+// flatbed), a fault, or a stop; then cancels the device and finishes with the result.
+void readerMain(Acquisition& run);
+
+} // namespace kelvo
