@@ -139,9 +139,11 @@ int SaneDevice::open(const QByteArray& chosen)
 void SaneDevice::close()
 {
     if (handle && saneAlive()) {
-        sane_cancel(handle);
+        if (cancelPending)
+            sane_cancel(handle);
         sane_close(handle);
     }
+    cancelPending = false;
     handle = nullptr;
     name.clear();
     title.clear();
@@ -211,10 +213,24 @@ double readResolution(const SaneOptions& o, const char* name)
 
 void applySettings(SaneOptions& o, const Negotiated& s, const ExtraOptions& extras, Outcome& out)
 {
+    auto isExtra = [&extras](const char* name) {
+        return std::any_of(extras.begin(), extras.end(), [name](const auto& e) { return e.first == name; });
+    };
+    auto applyExtra = [&o](const QByteArray& name, const QByteArray& value) {
+        const int i = o.find(name.constData());
+        if (i <= 0 || !o.setFromText(i, value))
+            qWarning("SANE option %s=%s not applied", name.constData(), value.constData());
+    };
 
-    // Source first: it changes which other options and ranges there are.
+    // Source first: it changes which other options and ranges there are, and on many
+    // devices resets the scan area. An extra option naming the source wins.
     const int source = o.find(SANE_NAME_SCAN_SOURCE);
-    if (source > 0 && o.isSettable(source)) {
+    if (isExtra(SANE_NAME_SCAN_SOURCE)) {
+        for (const auto& [name, value] : extras) {
+            if (name == SANE_NAME_SCAN_SOURCE)
+                applyExtra(name, value);
+        }
+    } else if (source > 0 && o.isSettable(source)) {
         const QStringList values = o.stringList(source);
         const int i = chooseSourceIndex(values, s.feeder, s.duplex, s.transmissive);
         if (i >= 0)
@@ -263,29 +279,6 @@ void applySettings(SaneOptions& o, const Negotiated& s, const ExtraOptions& extr
         setNearest(o, SANE_NAME_SCAN_Y_RESOLUTION, s.yDpi);
     }
 
-    ScanArea mm;
-    if (s.frameSet && frameToMillimetres(s.frame, s.unit, s.xDpi, s.yDpi, &mm)) {
-        Outcome now;
-        readOutcome(o, now);
-        const ScanArea px = millimetresToPixels(mm, now.xDpi, now.yDpi);
-        const std::pair<const char*, double ScanArea::*> edges[] = {
-            {SANE_NAME_SCAN_TL_X, &ScanArea::left},
-            {SANE_NAME_SCAN_TL_Y, &ScanArea::top},
-            {SANE_NAME_SCAN_BR_X, &ScanArea::right},
-            {SANE_NAME_SCAN_BR_Y, &ScanArea::bottom},
-        };
-        for (const auto& [name, edge] : edges) {
-            const int i = o.find(name);
-            if (i <= 0 || !o.isSettable(i) || !o.isScalar(i))
-                continue;
-            const bool inPixels = o.descriptor(i)->unit == SANE_UNIT_PIXEL;
-            if (inPixels && (now.xDpi <= 0.0 || now.yDpi <= 0.0))
-                continue;
-            const double wanted = inPixels ? px.*edge : mm.*edge;
-            o.setNumber(i, nearestAllowedValue(wanted, o.numberConstraint(i)));
-        }
-    }
-
     bool deviceDropsBlank = false;
     if (s.blankMode == TWBP_AUTO || s.blankMode == TWBP_DISABLE) {
         for (const char* name : kBlankPageOptions) {
@@ -310,9 +303,33 @@ void applySettings(SaneOptions& o, const Negotiated& s, const ExtraOptions& extr
     }
 
     for (const auto& [name, value] : extras) {
-        const int i = o.find(name.constData());
-        if (i <= 0 || !o.setFromText(i, value))
-            qWarning("SANE option %s=%s not applied", name.constData(), value.constData());
+        if (name != SANE_NAME_SCAN_SOURCE)
+            applyExtra(name, value);
+    }
+
+    // The scan area last: a change of source, mode or resolution may reset it. An edge named
+    // by an extra option keeps that value.
+    ScanArea mm;
+    if (s.frameSet && frameToMillimetres(s.frame, s.unit, s.xDpi, s.yDpi, &mm)) {
+        Outcome now;
+        readOutcome(o, now);
+        const ScanArea px = millimetresToPixels(mm, now.xDpi, now.yDpi);
+        const std::pair<const char*, double ScanArea::*> edges[] = {
+            {SANE_NAME_SCAN_TL_X, &ScanArea::left},
+            {SANE_NAME_SCAN_TL_Y, &ScanArea::top},
+            {SANE_NAME_SCAN_BR_X, &ScanArea::right},
+            {SANE_NAME_SCAN_BR_Y, &ScanArea::bottom},
+        };
+        for (const auto& [name, edge] : edges) {
+            const int i = o.find(name);
+            if (i <= 0 || !o.isSettable(i) || !o.isScalar(i) || isExtra(name))
+                continue;
+            const bool inPixels = o.descriptor(i)->unit == SANE_UNIT_PIXEL;
+            if (inPixels && (now.xDpi <= 0.0 || now.yDpi <= 0.0))
+                continue;
+            const double wanted = inPixels ? px.*edge : mm.*edge;
+            o.setNumber(i, nearestAllowedValue(wanted, o.numberConstraint(i)));
+        }
     }
 }
 

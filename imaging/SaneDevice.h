@@ -37,6 +37,9 @@ struct SaneDevice {
     SANE_Handle handle = nullptr;
     QByteArray name;
     QString title;  // "vendor model (name)" for dialogs
+    // Something was started since the last sane_cancel. A second sane_cancel can fail on
+    // a network backend whose connection is gone, so it is sent only when needed.
+    bool cancelPending = false;
 
     // Opens `chosen`, else SANE_DEFAULT_DEVICE, else the first device listed; keeps the
     // device open when it is that one already. ACQUIRE_SUCCESS or the failure's code.

@@ -179,12 +179,18 @@ ModeChoice chooseMode(const QStringList& modes, const std::vector<int>& depths, 
             return {modes[i], 1};
         if (const int i = bestMode(modes, ModeKind::Halftone); i >= 0)
             return {modes[i], 0};
-        if (modes.isEmpty() && allows(1))
+        if (modes.isEmpty() && allows(1)) {
             c.depth = 1;
-        return c;
+            return c;
+        }
+        // Nothing of one bit (eSCL scanners through airscan): the nearest richer mode; the
+        // page is thresholded after reading.
     }
-    const ModeKind kind = bitsPerPixel <= 16 ? ModeKind::Gray : ModeKind::Color;
-    if (const int i = bestMode(modes, kind); i >= 0)
+    // 8 bits: gray, else colour (converted to gray after reading); 24 bits: colour only.
+    int i = bitsPerPixel <= 16 ? bestMode(modes, ModeKind::Gray) : -1;
+    if (i < 0)
+        i = bestMode(modes, ModeKind::Color);
+    if (i >= 0)
         c.mode = modes[i];
     else if (!modes.isEmpty())
         return c;

@@ -2,6 +2,8 @@
 
 #include "imaging/BlankPage.h"
 #include "imaging/SaneDevice.h"
+#include "imaging/SaneFrame.h"
+#include "imaging/SaneOptionsDialog.h"
 #include "imaging/SanePageImage.h"
 #include "imaging/Twain.h"
 
@@ -32,10 +34,24 @@ struct PageRead {
     bool feederEmpty = false;  // NO_DOCS before any data of the page
 };
 
+// Marks the time the reader spends waiting for the device, for the stall watch.
+struct InDevice {
+    Acquisition& run;
+    explicit InDevice(Acquisition& r)
+        : run(r)
+    {
+        run.alive();
+        run.inDevice = true;
+    }
+    ~InDevice() { run.inDevice = false; }
+};
+
 SANE_Status startFrame(Acquisition& run)
 {
+    InDevice waiting(run);
     for (int attempt = 0;; ++attempt) {
         const SANE_Status status = sane_start(run.handle);
+        run.alive();
         if (static_cast<int>(status) != kStatusWarmingUp || attempt >= kWarmUpAttempts || run.stop)
             return status;
         std::this_thread::sleep_for(kWarmUpRetry);
@@ -56,6 +72,8 @@ int readFrame(Acquisition& run, SaneFrameData& f, bool* noDocsAtStart)
     } catch (const std::bad_alloc&) {
         return ACQUIRE_NO_MEMORY;
     }
+    InDevice waiting(run);
+    const qint64 before = run.bytesRead;
     for (;;) {
         if (run.stop)
             return ACQUIRE_CANCELLED;
@@ -94,10 +112,20 @@ int readFrame(Acquisition& run, SaneFrameData& f, bool* noDocsAtStart)
         }
         if (length < 0 || length > room)
             return ACQUIRE_BAD_DATA;
-        if (length == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // nothing yet: do not spin
+        if (length == 0) {
+            // Nothing yet. A device that stays silent (a network scanner or saned gone away:
+            // 0 bytes for ever) is given up.
+            if (run.silentTooLong()) {
+                run.stalled = true;
+                return ACQUIRE_IO_ERROR;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));  // do not spin
+            continue;
+        }
+        run.alive();
         if (keep)
             filled += length;
+        run.bytesRead = before + filled;
     }
     buffer.truncate(filled);
     f.data = std::move(buffer);
@@ -116,6 +144,15 @@ PageRead readPage(Acquisition& run, std::vector<SaneFrameData>& frames)
             r.result = resultFromStatus(started);
             return r;
         }
+        if (frames.empty() && run.options) {
+            // Some devices settle the resolution only now (a value they do not offer).
+            Outcome used;
+            readOutcome(*run.options, used);
+            if (used.xDpi > 0.0) {
+                run.xDpi = used.xDpi;
+                run.yDpi = used.yDpi;
+            }
+        }
         SANE_Parameters p{};
         const SANE_Status got = sane_get_parameters(run.handle, &p);
         if (got != SANE_STATUS_GOOD) {
@@ -132,6 +169,11 @@ PageRead readPage(Acquisition& run, std::vector<SaneFrameData>& frames)
             || f.lines < -1) {
             r.result = ACQUIRE_BAD_DATA;
             return r;
+        }
+        if (frames.empty()) {
+            // The whole page: three frames of this size from a three-pass scanner.
+            const qint64 frameBytes = f.lines > 0 ? qint64(f.bytesPerLine) * f.lines : -1;
+            run.bytesExpected = frameBytes < 0 ? -1 : frameBytes * (f.format >= 2 ? 3 : 1);
         }
         bool noDocs = false;
         r.result = readFrame(run, f, frames.empty() ? &noDocs : nullptr);
@@ -163,6 +205,9 @@ int readPages(Acquisition& run)
             result = ACQUIRE_CANCELLED;
             break;
         }
+        run.bytesRead = 0;
+        run.bytesExpected = -1;
+        run.page = pageNumber;
         run.post({pageNumber, QImage()}, false);
         std::vector<SaneFrameData> frames;
         const PageRead read = readPage(run, frames);
@@ -184,10 +229,17 @@ int readPages(Acquisition& run)
             break;
         }
         ++sheets;
-        if (run.xDpi > 0.0)
-            page.setDotsPerMeterX(qRound(run.xDpi / 0.0254));
-        if (run.yDpi > 0.0)
-            page.setDotsPerMeterY(qRound(run.yDpi / 0.0254));
+        page = pageInDepth(std::move(page), run.bitsPerPixel);
+        if (page.isNull()) {
+            result = ACQUIRE_NO_MEMORY;
+            break;
+        }
+        const int xDpi = stampedResolution(run.requestedXDpi, run.xDpi);
+        const int yDpi = stampedResolution(run.requestedYDpi, run.yDpi);
+        if (xDpi > 0)
+            page.setDotsPerMeterX(qRound(xDpi / 0.0254));
+        if (yDpi > 0)
+            page.setDotsPerMeterY(qRound(yDpi / 0.0254));
         if (!(run.dropBlankPages && isBlankPage(page))) {
             if (!run.postPage(std::move(page))) {
                 result = ACQUIRE_CANCELLED;
@@ -212,11 +264,15 @@ void readerMain(Acquisition& run)
     } catch (...) {
         result = ACQUIRE_FAILED;
     }
+    // However the device reacted to being given up on (cancelled, an error, nothing).
+    if (run.stalled)
+        result = ACQUIRE_IO_ERROR;
     // Ends the batch (or the failed page). Between the pages of a feeder batch it is not
     // called: several backends end the batch on it and lose the back of a duplex sheet.
     if (run.frameOpen)
         std::this_thread::sleep_for(kCancelGrace);
-    sane_cancel(run.handle);
+    if (!run.cancelledByCaller)
+        sane_cancel(run.handle);
     run.finish(result);
 }
 

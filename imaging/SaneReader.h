@@ -11,12 +11,15 @@
 #include <sane/sane.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 
 namespace kelvo {
+
+class SaneOptions;
 
 // At most this many read pages wait for the caller; the reader stops until one is taken.
 inline constexpr int kMaxPagesWaiting = 1; // counting the page being stored; one more is read meanwhile
@@ -32,8 +35,17 @@ struct Acquisition {
     SANE_Handle handle = nullptr;
     bool multiPage = false;
     bool dropBlankPages = false;
-    double xDpi = 0.0;
+    int bitsPerPixel = 0;  // asked for: a richer page is converted to it (0: as it comes)
+    // The device's options, read by the reader after each start for the resolution really
+    // used (some devices settle it only then); the caller leaves them alone meanwhile.
+    const SaneOptions* options = nullptr;
+    double requestedXDpi = 0.0;
+    double requestedYDpi = 0.0;
+    double xDpi = 0.0;  // what the device said before the start
     double yDpi = 0.0;
+    // A device that gives no sign of life for this long is stalled: the acquisition ends
+    // with ACQUIRE_IO_ERROR.
+    std::chrono::milliseconds stallLimit{std::chrono::minutes(2)};
     std::atomic<int>* pagesQueued = nullptr;
     std::atomic<int>* maxWaiting = nullptr;
 
@@ -46,6 +58,25 @@ struct Acquisition {
     std::atomic<bool> stop{false};
     bool frameOpen = false;      // reader thread only: started, not yet read to its end
     std::function<void()> wake;  // tells the caller's thread something arrived
+
+    // Watched from the caller's thread, without the lock.
+    std::atomic<bool> inDevice{false};   // the reader waits for the device (start or read)
+    std::atomic<qint64> lastSignOfLife{0};  // steady clock in ms: device answered or sent data
+    std::atomic<bool> stalled{false};
+    std::atomic<bool> cancelledByCaller{false};  // the caller's sane_cancel ended the wait
+    std::atomic<int> page{0};             // number of the page being read
+    std::atomic<qint64> bytesRead{0};     // of that page so far
+    std::atomic<qint64> bytesExpected{-1};  // of that page; -1 when the device does not know
+
+    static qint64 now()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    void alive() { lastSignOfLife = now(); }
+    // The device has been waited for longer than the limit.
+    bool silentTooLong() const { return inDevice && now() - lastSignOfLife > stallLimit.count(); }
 
     void post(QueueItem item, bool isPage)
     {

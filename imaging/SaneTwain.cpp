@@ -12,6 +12,11 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <QTimer>
+
+#include <sane/sane.h>
+
+#include <chrono>
 
 #include <optional>
 #include <thread>
@@ -21,6 +26,23 @@ namespace kelvo {
 namespace {
 
 QByteArray g_currentSource;  // chosen in the source list; GUI thread only
+
+// How often the waiting caller looks at the reader: progress (about 20 times a second),
+// a cancel request, a stalled device.
+constexpr std::chrono::milliseconds kWatchInterval(50);
+
+// KELVO_SANE_STALL_SECONDS: how long a device may give no sign of life (no answer to
+// sane_start, no data from sane_read) before the acquisition gives up on it with
+// ACQUIRE_IO_ERROR. Default 120 s, far beyond a lamp's warm-up or a slow feeder; tests set
+// a few seconds.
+std::chrono::milliseconds stallLimit()
+{
+    bool ok = false;
+    const double seconds = qEnvironmentVariable("KELVO_SANE_STALL_SECONDS").toDouble(&ok);
+    if (ok && seconds > 0.0 && seconds < 86400.0)
+        return std::chrono::milliseconds(static_cast<qint64>(seconds * 1000.0));
+    return std::chrono::minutes(2);
+}
 
 } // namespace
 
@@ -33,6 +55,7 @@ struct SaneTwain::Impl {
     ExtraOptions extras;
     std::atomic<int> pagesQueued{0};
     std::atomic<int> maxWaiting{0};
+    std::atomic<bool> cancelRequested{false};
 };
 
 // KELVO_SANE_OPTIONS — a testing aid: device options set at every acquisition after the
@@ -201,47 +224,88 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
 
     Acquisition run;
     run.handle = d->device.handle;
+    run.options = &options;
     run.multiPage = outcome.multiPage;
     run.dropBlankPages = outcome.dropBlankPages;
+    run.bitsPerPixel = d->settings.bitsPerPixel;
+    run.requestedXDpi = d->settings.xDpi;
+    run.requestedYDpi = d->settings.yDpi;
     run.xDpi = outcome.xDpi;
     run.yDpi = outcome.yDpi;
+    run.stallLimit = stallLimit();
     run.pagesQueued = &d->pagesQueued;
     run.maxWaiting = &d->maxWaiting;
     d->run = &run;
+    d->cancelRequested = false;
 
     // Wait in a local event loop on the caller's thread when there is one to run, so that
-    // windows keep painting; otherwise simply block.
+    // windows keep painting; otherwise simply block. Either way look at least every
+    // kWatchInterval for progress to report, a cancel request and a stalled device.
     QCoreApplication* app = QCoreApplication::instance();
     std::optional<QEventLoop> loop;
-    if (app && QThread::currentThread() == app->thread())
+    std::optional<QTimer> watch;
+    if (app && QThread::currentThread() == app->thread()) {
         loop.emplace();
-    if (loop) {
+        watch.emplace();
+        watch->setInterval(kWatchInterval);
         QEventLoop* target = &*loop;
+        QObject::connect(&*watch, &QTimer::timeout, target, [target] { target->quit(); });
+        watch->start();
         run.wake = [target] { QMetaObject::invokeMethod(target, [target] { target->quit(); }, Qt::QueuedConnection); };
     }
 
+    d->device.cancelPending = true;
     std::thread reader([&run] { readerMain(run); });
     // Should a callback throw, the reader is stopped and waited for before unwinding.
     struct Joiner {
         Acquisition& run;
         std::thread& thread;
+        SaneDevice& device;
         ~Joiner()
         {
             if (thread.joinable()) {
                 run.requestStop();
                 thread.join();
             }
+            device.cancelPending = false;  // the reader cancelled the device as it ended
         }
-    } joiner{run, reader};
+    } joiner{run, reader, d->device};
 
     std::optional<int> stoppedWith;  // the callback's answer when it asked to stop
+    AcquireProgress told;
+    qint64 toldAt = 0;
+    auto report = [&](bool now) {
+        if (!onProgress || stoppedWith)
+            return;
+        const AcquireProgress p{run.page.load(), run.bytesRead.load(), run.bytesExpected.load()};
+        const qint64 t = Acquisition::now();
+        if (p.page <= 0 || p == told || (!now && t - toldAt < kWatchInterval.count()))
+            return;
+        told = p;
+        toldAt = t;
+        onProgress(p);
+    };
+    bool deviceCancelled = false;
     for (;;) {
+        if (d->cancelRequested && !stoppedWith) {
+            stoppedWith = ACQUIRE_CANCELLED;
+            run.requestStop();
+        }
+        if (!deviceCancelled && run.silentTooLong()) {
+            // The reader waits inside the device (sane_start or sane_read) and nothing comes:
+            // SANE allows cancelling from another thread, which ends that wait.
+            deviceCancelled = true;
+            run.stalled = true;
+            run.requestStop();
+            run.cancelledByCaller = true;
+            sane_cancel(run.handle);
+        }
         std::optional<QueueItem> item;
         bool finished = false;
         {
             std::unique_lock lock(run.mutex);
             if (!loop)
-                run.changed.wait(lock, [&run] { return !run.items.empty() || run.finished; });
+                run.changed.wait_for(lock, kWatchInterval, [&run] { return !run.items.empty() || run.finished; });
             if (!run.items.empty()) {
                 item = std::move(run.items.front());
                 run.items.pop_front();
@@ -254,8 +318,11 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
             if (stoppedWith)
                 continue;  // the caller asked to stop: what still comes is dropped
             if (item->progress > 0) {
-                if (onProgress)
-                    onProgress(item->progress);
+                if (onProgress && !stoppedWith) {
+                    told = AcquireProgress{item->progress, 0, -1};
+                    toldAt = Acquisition::now();
+                    onProgress(told);
+                }
                 continue;
             }
             Bitmap page = Bitmap::fromImage(std::move(item->page));
@@ -268,7 +335,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
                 --run.pagesWaiting;
             }
             run.changed.notify_all();
-            if (answer != ACQUIRE_SUCCESS) {
+            if (answer != ACQUIRE_SUCCESS && !stoppedWith) {
                 stoppedWith = answer;
                 run.requestStop();
             }
@@ -276,11 +343,21 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         }
         if (finished)
             break;
-        loop->exec();
+        report(false);
+        if (loop)
+            loop->exec();
     }
     reader.join();
+    d->device.cancelPending = false;
 
+    if (run.result == ACQUIRE_IO_ERROR && run.stalled)
+        return ACQUIRE_IO_ERROR;  // given up on a silent device, not cancelled by anyone
     return stoppedWith ? *stoppedWith : run.result;
+}
+
+void SaneTwain::requestCancel()
+{
+    d->cancelRequested = true;
 }
 
 int SaneTwain::endSession()

@@ -98,7 +98,7 @@ void ScanSession::FileScan1Execute()
         const int result = m_twain.acquire(
             [this](Bitmap& page) { return m_pages.PageAcquired(page); },
             m_settings.ShowSourceUi ? ACQUIRE_SHOW_UI : 0,
-            [this](int page) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(page)); });
+            [this](const AcquireProgress& p) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(p.page)); });
         m_ui.showStatus(QString());
         if (result != 1)
             m_ui.messageBox(QStringLiteral("An error occurred in L_TwainAcquire(...), Error No: %1").arg(result),

@@ -12,6 +12,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-image-formats-plugins qt6-l10n-tools
   # scanner
   libsane-dev sane-utils
+  # network scanners (eSCL) for the end-to-end tests against a simulated one
+  sane-airscan
   # image writing
   libtiff-dev libgif-dev libimagequant-dev libjpeg-dev
   # PDF

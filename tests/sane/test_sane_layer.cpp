@@ -89,7 +89,8 @@ struct Request {
 struct Scan {
     int result = 0;
     std::vector<Bitmap> pages;
-    std::vector<int> progress;
+    std::vector<int> progress;  // page numbers as each page started
+    std::vector<AcquireProgress> reports;  // every progress report
     std::vector<std::string> events;  // "progress N" and "page N" in the order they came
 };
 
@@ -126,9 +127,12 @@ Scan scan(SaneTwain& twain, const Request& r, const std::function<int(Scan&)>& o
             return onPage ? onPage(s) : 1;
         },
         r.flags,
-        [&s](int n) {
-            s.progress.push_back(n);
-            s.events.push_back("progress " + std::to_string(n));
+        [&s](const AcquireProgress& p) {
+            s.reports.push_back(p);
+            if (!s.progress.empty() && s.progress.back() == p.page)
+                return;  // more of the same page
+            s.progress.push_back(p.page);
+            s.events.push_back("progress " + std::to_string(p.page));
         });
     return s;
 }
@@ -546,6 +550,88 @@ TEST_F(SaneLayer, CallbackAnswerOtherThanOneStopsTheAcquisition)
     const Scan s = scan(twain, r, [](Scan& sc) { return sc.pages.size() == 3 ? 0 : 1; });
     EXPECT_EQ(s.result, 0);
     EXPECT_EQ(s.pages.size(), 3u);
+}
+
+TEST_F(SaneLayer, OneBitMadeHereIsTheDevicesOwnOneBit)
+{
+    // A device without a 1-bit mode gets gray and the layer thresholds it: the page must be
+    // the one the test device gives in its own 1-bit gray.
+    // (The test device's 1-bit colour pattern is a pattern of its own, not a threshold.)
+    for (const char* picture : {"Grid", "Solid black", "Solid white"}) {
+        SCOPED_TRACE(picture);
+        Request r;
+        r.widthMm = 60.0;
+        r.heightMm = 40.0;
+        r.dpi = 75.0;
+        r.extras = {{"test-picture", picture}};
+        r.bitsPerPixel = 8;
+        const Scan gray = scan(twain, r);
+        r.bitsPerPixel = 1;
+        const Scan own = scan(twain, r);
+        ASSERT_EQ(gray.pages.size(), 1u);
+        ASSERT_EQ(own.pages.size(), 1u);
+        const QImage made = pageInDepth(gray.pages[0].image, 1);
+        EXPECT_EQ(made.format(), QImage::Format_Mono);
+        EXPECT_EQ(made.convertToFormat(QImage::Format_RGB32), own.pages[0].image.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+TEST_F(SaneLayer, CancelRequestKeepsThePagesHandedOver)
+{
+    Request r;
+    r.feeder = true;
+    r.bitsPerPixel = 8;
+    r.widthMm = 40.0;
+    r.heightMm = 30.0;
+    // Asked for while the third page is being stored, as a button in the status bar would.
+    const Scan s = scan(twain, r, [this](Scan& sc) {
+        if (sc.pages.size() == 3)
+            twain.requestCancel();
+        return 1;
+    });
+    EXPECT_EQ(s.result, ACQUIRE_CANCELLED);
+    EXPECT_EQ(s.pages.size(), 3u);
+    // The next acquisition is not affected by the old request.
+    r.feeder = false;
+    const Scan next = scan(twain, r);
+    EXPECT_EQ(next.result, ACQUIRE_SUCCESS);
+    EXPECT_EQ(next.pages.size(), 1u);
+}
+
+TEST_F(SaneLayer, ProgressTellsThePageAndItsBytes)
+{
+    Request r;
+    r.feeder = true;
+    r.bitsPerPixel = 8;
+    r.dpi = 100.0;
+    r.widthMm = 100.0;  // 393 × 393 pixels of one byte: several of the test device's transfers
+    r.heightMm = 100.0;
+    // A slow device: a pause before each transfer.
+    r.extras = {{"read-delay", "yes"}, {"read-delay-duration", "100000"}};
+    const Scan s = scan(twain, r, [](Scan& sc) { return sc.pages.size() == 2 ? 0 : 1; });
+    ASSERT_EQ(s.pages.size(), 2u);
+    ASSERT_FALSE(s.reports.empty());
+    const qint64 pageBytes = qint64(s.pages[0].width) * s.pages[0].height;
+    int page = 0;
+    qint64 read = 0;
+    bool partway = false;
+    for (const AcquireProgress& p : s.reports) {
+        ASSERT_TRUE(p.page == page || p.page == page + 1) << p.page;
+        if (p.page != page) {
+            // A page starts with nothing read.
+            EXPECT_EQ(p.bytesRead, 0);
+            page = p.page;
+            read = 0;
+        }
+        EXPECT_GE(p.bytesRead, read);
+        read = p.bytesRead;
+        if (p.bytesRead > 0) {
+            EXPECT_EQ(p.bytesExpected, pageBytes);
+            EXPECT_LE(p.bytesRead, pageBytes);
+            partway = partway || p.bytesRead < pageBytes;
+        }
+    }
+    EXPECT_TRUE(partway) << "no report while a page was being read";
 }
 
 TEST_F(SaneLayer, OptionsDialogComesFirstAndItsChangesApply)

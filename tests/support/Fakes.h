@@ -121,6 +121,7 @@ public:
     int acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress) override
     {
         calls << QStringLiteral("acquire %1").arg(flags);
+        cancelRequested = false;
         if (duringAcquire)
             duringAcquire();
         Acquisition a;
@@ -130,14 +131,27 @@ public:
         }
         int n = 0;
         for (const QImage& img : a.pages) {
-            if (onProgress)
-                onProgress(++n);
+            if (cancelRequested)
+                return ACQUIRE_CANCELLED;
+            ++n;
+            const qint64 bytes = img.sizeInBytes();
+            if (onProgress) {
+                onProgress({n, 0, bytes});
+                onProgress({n, bytes, bytes});
+            }
             Bitmap page = Bitmap::fromImage(img);
             onPage(page);
         }
         return a.result;
     }
+    // Honoured before each page; the calls list records it.
+    void requestCancel() override
+    {
+        calls << QStringLiteral("cancel");
+        cancelRequested = true;
+    }
     int endSession() override { calls << QStringLiteral("close"); return 1; }
+    bool cancelRequested = false;
 };
 
 // A page of the given depth (1, 8 or 24 bits) with a recognisable pattern.
