@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
+
+#include <signal.h>
 
 namespace kelvo {
 
@@ -37,6 +40,12 @@ public:
 private:
     SaneLibrary()
     {
+        // Network backends (net, airscan) write to sockets whose far end may be gone (saned
+        // killed, a scanner switched off): that must be an error, not the end of the
+        // process. Left alone when the program has its own handler.
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+            std::signal(SIGPIPE, SIG_IGN);
         SANE_Int version = 0;
         ok_ = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
         g_saneAlive = ok_;

@@ -144,8 +144,10 @@ PageRead readPage(Acquisition& run, std::vector<SaneFrameData>& frames)
             r.result = resultFromStatus(started);
             return r;
         }
-        if (frames.empty() && run.options) {
-            // Some devices settle the resolution only now (a value they do not offer).
+        if (frames.empty() && run.options && run.page == 1) {
+            // Some devices settle the resolution only now (a value they do not offer). Once
+            // per acquisition: the net backend crashes reading an option over a connection
+            // that has gone away, so the options are touched as little as possible.
             Outcome used;
             readOutcome(*run.options, used);
             if (used.xDpi > 0.0) {
@@ -217,6 +219,11 @@ int readPages(Acquisition& run)
                 result = sheets > 0 ? ACQUIRE_SUCCESS : ACQUIRE_NO_DOCS;
             else
                 result = read.result;
+            // A device that has delivered pages and then answers with nonsense (parameters
+            // of no size, an end without data, an invalid request) has lost its connection:
+            // the net backend does that once saned is gone.
+            if (sheets > 0 && (result == ACQUIRE_BAD_DATA || result == ACQUIRE_FAILED))
+                result = ACQUIRE_IO_ERROR;
             break;
         }
         int built = ACQUIRE_SUCCESS;

@@ -96,8 +96,8 @@ public:
     // Asks a running acquire() to stop: the page being handed over is finished, no further
     // page is handed over, and acquire() returns ACQUIRE_CANCELLED. Callable from any thread
     // (the GUI thread's event handlers run while acquire() waits); without a running
-    // acquisition it does nothing.
-    virtual void requestCancel() = 0;
+    // acquisition it does nothing. A layer that cannot stop early keeps this default.
+    virtual void requestCancel() {}
     virtual int endSession() = 0;
 };
 

@@ -1,13 +1,14 @@
 #include "support/Program.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
 namespace kelvo::test {
 
 ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env,
-                      bool keepHandOff)
+                      bool keepHandOff, const std::function<void()>& whileRunning)
 {
     const QString exe = dir + QStringLiteral("/KelvoBild");
     if (!QFile::exists(exe))
@@ -27,7 +28,16 @@ ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QS
     p.setWorkingDirectory(dir);
     p.start(exe, args);
     ProgramRun r;
-    if (!p.waitForFinished(180000)) {
+    QElapsedTimer running;
+    running.start();
+    bool finished = false;
+    if (whileRunning) {
+        while (!(finished = p.waitForFinished(50)) && running.elapsed() < 180000)
+            whileRunning();
+    } else {
+        finished = p.waitForFinished(180000);
+    }
+    if (!finished) {
         p.kill();
         p.waitForFinished();
         r.stderrText = QStringLiteral("timed out");

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace kelvo::test {
 
 struct ProgramRun {
@@ -18,8 +20,10 @@ struct ProgramRun {
 
 // `dir` holds the program copy and its hand-off file (removed before the run). `env` adds to
 // or overrides the environment; SANE_CONFIG_DIR defaults to the repository's virtual scanner.
+// `whileRunning`, when given, is called about every 50 ms until the program ends (to act
+// on it from outside, e.g. stop a server it talks to).
 ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env = {},
-                      bool keepHandOff = false);
+                      bool keepHandOff = false, const std::function<void()>& whileRunning = {});
 
 // Files in `dir`, hidden ones included, sorted by name.
 QStringList filesIn(const QString& dir);
