@@ -50,7 +50,9 @@ bool namesFeeder(const QString& source)
     if (namesTransparency(source))
         return false;
     const QString l = source.toLower();
-    return hasTokenPrefix(tokens(source), "adf") || containsAny(l, {"feeder", "automatic document", "sheetfed", "sheet-fed"});
+    // A two-sided source feeds sheets, even when named just "Duplex" (hpaio).
+    return hasTokenPrefix(tokens(source), "adf") || containsAny(l, {"feeder", "automatic document", "sheetfed", "sheet-fed"})
+        || namesDuplex(source);
 }
 
 bool namesDuplex(const QString& source)

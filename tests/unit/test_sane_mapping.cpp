@@ -632,3 +632,74 @@ TEST(SaneFrame, PagesAreStampedWithTheResolutionTheDeviceUsed)
         EXPECT_EQ(stampedResolution(c.requested, c.used), c.stamp);
     }
 }
+
+// --- Which devices are covered --------------------------------------------------------------
+
+// The `source` and `mode` lists of real backends, as their documentation (man pages, option
+// lists) gives them, and what the layer makes of each request: the feeder (simplex and
+// duplex), the flatbed, and the mode for 1, 8 and 24 bits. A backend that cannot deliver a
+// depth gets the nearest richer mode; the page is converted after reading.
+TEST(SaneBackends, SourceAndModeOfEveryKnownBackend)
+{
+    const std::vector<int> none;
+    const std::vector<int> testDepths = {1, 8, 16};
+    const struct Backend {
+        const char* name;
+        QStringList sources;
+        QStringList modes;
+        std::vector<int> depths;
+        const char* feeder;  // "" when the device keeps its own source
+        const char* duplex;
+        const char* flatbed;
+        const char* mode1;
+        const char* mode8;
+        const char* mode24;
+    } backends[] = {
+        {"test", {"Flatbed", "Automatic Document Feeder"}, {"Gray", "Color"}, testDepths,
+         "Automatic Document Feeder", "Automatic Document Feeder", "Flatbed", "Gray", "Gray", "Color"},
+        {"airscan (eSCL)", {"Flatbed", "ADF", "ADF Duplex"}, {"Color", "Gray"}, none, "ADF", "ADF Duplex", "Flatbed",
+         "Gray", "Gray", "Color"},
+        {"fujitsu", {"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"}, {"Lineart", "Halftone", "Gray", "Color"}, none,
+         "ADF Front", "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"epson2", {"Flatbed", "Automatic Document Feeder", "Transparency Unit"}, {"Binary", "Gray", "Color"}, none,
+         "Automatic Document Feeder", "Automatic Document Feeder", "Flatbed", "Binary", "Gray", "Color"},
+        {"epsonds", {"Flatbed", "ADF Front", "ADF Duplex"}, {"Lineart", "Gray", "Color"}, none, "ADF Front",
+         "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"canon_dr", {"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"}, {"Lineart", "Halftone", "Gray", "Color"},
+         none, "ADF Front", "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"hpaio (HPLIP)", {"Flatbed", "ADF", "Duplex"}, {"Lineart", "Gray", "Color"}, none, "ADF", "Duplex", "Flatbed",
+         "Lineart", "Gray", "Color"},
+        {"hp (old SCSI)", {"Normal", "ADF", "XPA"}, {"Lineart", "Halftone", "Gray", "Color"}, none, "ADF", "ADF",
+         "Normal", "Lineart", "Gray", "Color"},
+        {"brother (brscan)", {"FlatBed", "Automatic Document Feeder(left aligned)",
+                              "Automatic Document Feeder(left aligned,Duplex)"},
+         {"Black & White", "Gray[Error Diffusion]", "True Gray", "24bit Color"}, none,
+         "Automatic Document Feeder(left aligned)", "Automatic Document Feeder(left aligned,Duplex)", "FlatBed",
+         "Black & White", "True Gray", "24bit Color"},
+        {"pixma", {"Flatbed", "Automatic Document Feeder", "ADF Duplex"}, {"Color", "Gray", "Lineart"}, none,
+         "Automatic Document Feeder", "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"genesys", {"Flatbed", "Transparency Adapter"}, {"Color", "Gray", "Halftone", "Lineart"}, none, "Flatbed",
+         "Flatbed", "Flatbed", "Lineart", "Gray", "Color"},
+        {"avision", {"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"},
+         {"Lineart", "Dithered", "Gray", "12bit Gray", "Color", "16bit Color"}, none, "ADF Front", "ADF Duplex",
+         "Flatbed", "Lineart", "Gray", "Color"},
+    };
+    for (const Backend& b : backends) {
+        SCOPED_TRACE(b.name);
+        auto chosen = [&b](bool feeder, bool duplex) {
+            const int i = chooseSourceIndex(b.sources, feeder, duplex, false);
+            return i < 0 ? QString() : b.sources[i];
+        };
+        EXPECT_EQ(chosen(true, false), QString::fromUtf8(b.feeder));
+        EXPECT_EQ(chosen(true, true), QString::fromUtf8(b.duplex));
+        EXPECT_EQ(chosen(false, false), QString::fromUtf8(b.flatbed));
+        // Whatever was chosen for the feeder is read as a feeder (scan until it is empty).
+        if (QString::fromUtf8(b.feeder) != QString::fromUtf8(b.flatbed)) {
+            EXPECT_TRUE(namesFeeder(QString::fromUtf8(b.feeder)));
+        }
+        EXPECT_FALSE(namesFeeder(QString::fromUtf8(b.flatbed)));
+        EXPECT_EQ(chooseMode(b.modes, b.depths, 1).mode, QString::fromUtf8(b.mode1));
+        EXPECT_EQ(chooseMode(b.modes, b.depths, 8).mode, QString::fromUtf8(b.mode8));
+        EXPECT_EQ(chooseMode(b.modes, b.depths, 24).mode, QString::fromUtf8(b.mode24));
+    }
+}
