@@ -10,6 +10,7 @@
 #include "imaging/SourceListDialog.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -17,6 +18,7 @@
 #include <sane/sane.h>
 
 #include <chrono>
+#include <cstdio>
 
 #include <optional>
 #include <thread>
@@ -56,6 +58,7 @@ struct SaneTwain::Impl {
     std::atomic<int> pagesQueued{0};
     std::atomic<int> maxWaiting{0};
     std::atomic<bool> cancelRequested{false};
+    std::optional<bool> dialogsAllowed;  // unset: allowed unless there is no display
 };
 
 // KELVO_SANE_OPTIONS — a testing aid: device options set at every acquisition after the
@@ -99,15 +102,35 @@ int SaneTwain::selectSource()
 {
     if (!saneAvailable())
         return ACQUIRE_NO_DEVICE;
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return ACQUIRE_FAILED;
+    if (!dialogsAllowed()) {
+        // Nobody could click: the device stays the default one.
+        std::fputs("Keine Anzeige: Scannerauswahl (/S) übersprungen, der voreingestellte Scanner wird verwendet\n", stderr);
+        std::fflush(stderr);
+        return ACQUIRE_SUCCESS;
+    }
     const std::vector<ScannerDevice> devices = listDevices();
     const QByteArray current = !g_currentSource.isEmpty() ? g_currentSource : d->device.name;
     SourceListDialog dialog(devices, current, QApplication::activeWindow());
-    if (dialog.exec() != QDialog::Accepted || dialog.chosenName().isEmpty())
-        return devices.empty() ? ACQUIRE_NO_DEVICE : ACQUIRE_CANCELLED;
+    if (dialog.exec() != QDialog::Accepted)
+        return ACQUIRE_CANCELLED;
+    if (dialog.chosenName().isEmpty())
+        return ACQUIRE_NO_DEVICE;
     setCurrentSource(dialog.chosenName());
     return ACQUIRE_SUCCESS;
+}
+
+void SaneTwain::setDialogsAllowed(bool allowed)
+{
+    d->dialogsAllowed = allowed;
+}
+
+bool SaneTwain::dialogsAllowed() const
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return false;
+    if (d->dialogsAllowed)
+        return *d->dialogsAllowed;
+    return QGuiApplication::platformName() != QLatin1String("offscreen");
 }
 
 int SaneTwain::startCapabilityNegotiation()
@@ -213,9 +236,11 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     Outcome outcome;
     applySettings(options, d->settings, d->extras, outcome);
 
-    if (flags & ACQUIRE_SHOW_UI) {
-        if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
-            return ACQUIRE_FAILED;
+    if ((flags & ACQUIRE_SHOW_UI) && !dialogsAllowed()) {
+        // Nobody could click: scan with the settings as negotiated.
+        std::fputs("Keine Anzeige: Scanner-Einstellungen (/J) übersprungen\n", stderr);
+        std::fflush(stderr);
+    } else if (flags & ACQUIRE_SHOW_UI) {
         SaneOptionsDialog dialog(options, d->device.title, QApplication::activeWindow());
         if (dialog.exec() != QDialog::Accepted)
             return ACQUIRE_CANCELLED;

@@ -26,6 +26,10 @@ public:
 
     bool isAvailable() override;
     int openSession() override;
+    // The list of scanners; the chosen one is used for the rest of the process.
+    // ACQUIRE_SUCCESS: a device was chosen, or dialogs are not allowed (no display) and the
+    // default device stays; ACQUIRE_CANCELLED: Abbrechen; ACQUIRE_NO_DEVICE: SANE cannot be
+    // used, or OK with no device in the list.
     int selectSource() override;
     int startCapabilityNegotiation() override;
     int setCapability(const TwainCapability& cap, int flags) override;
@@ -45,6 +49,13 @@ public:
     void setExtraOption(const QByteArray& name, const QByteArray& value);
     void clearExtraOptions();
     std::vector<std::pair<QByteArray, QByteArray>> extraOptions() const;
+
+    // Whether selectSource() and acquire() with ACQUIRE_SHOW_UI may show their dialogs.
+    // By default they may unless there is no display (Qt's "offscreen" platform, or no
+    // QApplication): then selectSource() keeps the default device and acquire() scans with
+    // the negotiated settings, each saying so in one line on standard error.
+    void setDialogsAllowed(bool allowed);
+    bool dialogsAllowed() const;
 
     // The device chosen in the source list for this process (empty: none chosen yet).
     static QByteArray currentSource();

@@ -3,6 +3,7 @@
 // between the reader thread and the caller. Every scan runs under a watchdog, as the test
 // backend can hang.
 #include "imaging/SaneTwain.h"
+#include "imaging/SourceListDialog.h"
 #include "imaging/Twain.h"
 
 #include <QApplication>
@@ -183,6 +184,8 @@ protected:
         SaneTwain::setCurrentSource({});
         qunsetenv("SANE_DEFAULT_DEVICE");
         ASSERT_TRUE(twain.isAvailable());
+        // The tests run on the offscreen platform and click the dialogs themselves.
+        twain.setDialogsAllowed(true);
     }
     void TearDown() override
     {
@@ -703,6 +706,7 @@ TEST_F(SaneLayer, SourceListChoosesTheDeviceForTheRestOfTheProcess)
 
     // A second layer object (a later session) uses the same device; Abbrechen keeps it.
     SaneTwain later;
+    later.setDialogsAllowed(true);
     onModalDialog([](QDialog* dialog) { dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click(); });
     EXPECT_EQ(later.selectSource(), ACQUIRE_CANCELLED);
     twain.endSession();
@@ -727,6 +731,49 @@ TEST_F(SaneLayer, DefaultDeviceFromTheEnvironmentElseTheFirstListed)
     const Scan missing = scan(twain, r);
     EXPECT_EQ(missing.result, ACQUIRE_OPEN_FAILED);
     EXPECT_TRUE(missing.pages.empty());
+}
+
+TEST_F(SaneLayer, WithoutADisplayNoDialogWaitsForAClick)
+{
+    // A layer left to its default on the offscreen platform: no display, no dialogs.
+    twain.endSession();
+    SaneTwain headless;
+    ASSERT_FALSE(headless.dialogsAllowed());
+    // A dialog that came up anyway is noted and closed, so the test cannot hang on it.
+    bool shown = false;
+    QTimer guard;
+    guard.setInterval(20);
+    QObject::connect(&guard, &QTimer::timeout, [&shown] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            shown = true;
+            dialog->reject();
+        }
+    });
+    guard.start();
+    SaneTwain::setCurrentSource("test:1");
+    EXPECT_EQ(headless.selectSource(), ACQUIRE_SUCCESS);
+    EXPECT_EQ(SaneTwain::currentSource(), QByteArray("test:1"));  // the choice made before stays
+    Request r;
+    r.flags = ACQUIRE_SHOW_UI;
+    r.bitsPerPixel = 8;
+    const Scan s = scan(headless, r);
+    EXPECT_EQ(s.result, ACQUIRE_SUCCESS);
+    EXPECT_EQ(s.pages.size(), 1u);
+    EXPECT_EQ(s.pages[0].bitsPerPixel, 8);
+    EXPECT_FALSE(shown);
+    headless.endSession();
+}
+
+TEST(SaneDialogs, CarryTheProgramIcon)
+{
+    // Without an application icon, the icon of the window the dialog belongs to.
+    ASSERT_TRUE(QGuiApplication::windowIcon().isNull());
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::red);
+    QWidget owner;
+    owner.setWindowIcon(QIcon(pixmap));
+    SourceListDialog dialog({}, {}, &owner);
+    EXPECT_EQ(dialog.windowIcon().cacheKey(), owner.windowIcon().cacheKey());
 }
 
 TEST_F(SaneLayer, DeviceHeldByAnotherSessionIsBusy)
