@@ -128,7 +128,7 @@ TEST_F(Airscan, SettingsAndPagesForEachSwitch)
         args << out(QStringLiteral("Bild01.JPG"));
         const ProgramRun r = run(args, {{QStringLiteral("KELVO_SANE_OPTIONS"), c.options}});
         ASSERT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
-        EXPECT_TRUE(r.messages.isEmpty()) << r.stderrText.toStdString();
+        EXPECT_TRUE(r.messages.isEmpty()) << r.stderrText.toStdString() << scanner.requests().join('\n').toStdString();
 
         const std::vector<EsclScanSettings> asked = scanner.scanSettings();
         ASSERT_GT(static_cast<int>(asked.size()), before);

@@ -8,7 +8,11 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
+
+#include <chrono>
 
 #include <map>
 #include <mutex>
@@ -22,6 +26,8 @@ namespace {
 constexpr int kMarkCells = 12;
 constexpr int kBackBit = 10;
 constexpr int kMarkedBit = 11;
+// How long the scanner takes to answer that its feeder is empty.
+constexpr std::chrono::milliseconds kEmptyFeederDelay(300);
 
 QRect markCell(int width, int height, int i)
 {
@@ -292,7 +298,13 @@ void EsclSimulator::Impl::handle(QTcpSocket* s, const QByteArray& method, const 
         const QByteArray jpeg = nextDocument(it->second, &exhausted);
         if (exhausted) {
             it->second.finished = true;
-            reply(s, 404, "Not Found");
+            // A scanner takes a moment to find its feeder empty. Answering at once would
+            // also hit a race in airscan, which then loses the last page of the job.
+            QPointer<QTcpSocket> later(s);
+            QTimer::singleShot(kEmptyFeederDelay, s, [this, later] {
+                if (later)
+                    reply(later, 404, "Not Found");
+            });
         } else {
             reply(s, 200, "OK", jpeg, "image/jpeg");
         }
