@@ -116,6 +116,9 @@ TEST_F(Airscan, SettingsAndPagesForEachSwitch)
          {{true, 1, false}}},
         {"Duplex", {"/G", "/P75", "/Z"}, {}, 2, "Feeder", "Grayscale8", 75, true, 2480, 3425, "JPG", "JPEG", 8,
          {{true, 1, false}, {true, 1, true}, {true, 2, false}, {true, 2, true}}},
+        // No transparency unit on this scanner: the scan goes on from the feeder.
+        {"NoTransparencyUnit", {"/D", "/G", "/P75"}, {}, 1, "Feeder", "Grayscale8", 75, false, 2480, 3425, "JPG", "JPEG",
+         8, {{true, 1, false}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
