@@ -62,7 +62,7 @@ bool frameIsWellFormed(const SaneFrameData& f)
 
 } // namespace
 
-QImage adoptFrame(std::vector<SaneFrameData>& frames)
+QImage adoptFrame(std::vector<SaneFrameData>& frames, FrameRecycler recycle)
 {
     // An 8-bit gray or RGB frame whose rows already have QImage's 32-bit aligned layout
     // becomes the page without a copy: a page raster is large.
@@ -76,16 +76,23 @@ QImage adoptFrame(std::vector<SaneFrameData>& frames)
     const qint64 rowBytes = qint64(f.pixelsPerLine) * (rgb ? 3 : 1);
     if (f.bytesPerLine != rowBytes || rowBytes % 4 != 0 || qint64(f.data.size()) < rowBytes * f.lines)
         return QImage();
-    auto* holder = new QByteArray(std::move(f.data));
-    auto* bits = reinterpret_cast<uchar*>(holder->data());
-    if (reinterpret_cast<quintptr>(bits) % 4 != 0) {
-        f.data = std::move(*holder);
-        delete holder;
+    if (reinterpret_cast<quintptr>(f.data.constData()) % 4 != 0)
         return QImage();
-    }
+    struct Holder {
+        QByteArray data;
+        FrameRecycler recycle;
+    };
+    auto* holder = new Holder{std::move(f.data), std::move(recycle)};
+    auto* bits = reinterpret_cast<uchar*>(holder->data.data());
     return QImage(bits, f.pixelsPerLine, f.lines, f.bytesPerLine,
                   rgb ? QImage::Format_RGB888 : QImage::Format_Grayscale8,
-                  [](void* p) { delete static_cast<QByteArray*>(p); }, holder);
+                  [](void* p) {
+                      auto* h = static_cast<Holder*>(p);
+                      if (h->recycle)
+                          h->recycle(std::move(h->data));
+                      delete h;
+                  },
+                  holder);
 }
 
 QImage pageFromFrames(const std::vector<SaneFrameData>& frames, int* result)

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <functional>
 #include <vector>
 
 namespace kelvo {
@@ -28,9 +29,13 @@ struct SaneFrameData {
 // announced give a shorter page; a missing tail of the last row is white. A null image
 // with *result set (ACQUIRE_BAD_DATA, ACQUIRE_NO_MEMORY) when the frames cannot be read.
 QImage pageFromFrames(const std::vector<SaneFrameData>& frames, int* result);
+// Where the data of an adopted frame goes once its page is released: back to the reader
+// for the next page. Empty: the data is freed.
+using FrameRecycler = std::function<void(QByteArray&& data)>;
+
 // The page from a single 8-bit frame whose rows need no conversion, taking over its data;
 // a null image (and the frame untouched) otherwise.
-QImage adoptFrame(std::vector<SaneFrameData>& frames);
+QImage adoptFrame(std::vector<SaneFrameData>& frames, FrameRecycler recycle = {});
 
 // The gray value below which a pixel becomes black in a 1-bit page made in software: mid-gray,
 // as SANE's own lineart modes (the test backend's included) threshold by default.

@@ -68,7 +68,7 @@ int readFrame(Acquisition& run, SaneFrameData& f, bool* noDocsAtStart)
     std::vector<SANE_Byte> overflow;  // data beyond the announced size is read and dropped
     qint64 filled = 0;
     try {
-        buffer.resize(expected > 0 ? expected : qint64(f.bytesPerLine) * 256);
+        buffer = run.buffers->take(expected > 0 ? expected : qint64(f.bytesPerLine) * 256);
     } catch (const std::bad_alloc&) {
         return ACQUIRE_NO_MEMORY;
     }
@@ -227,9 +227,14 @@ int readPages(Acquisition& run)
             break;
         }
         int built = ACQUIRE_SUCCESS;
-        QImage page = adoptFrame(frames);
+        const std::shared_ptr<PageBuffers> buffers = run.buffers;
+        QImage page = adoptFrame(frames, [buffers](QByteArray&& data) { buffers->give(std::move(data)); });
         if (page.isNull())
             page = pageFromFrames(frames, &built);
+        for (SaneFrameData& f : frames) {
+            if (!f.data.isEmpty())
+                buffers->give(std::move(f.data));  // copied into the page: free for the next
+        }
         frames.clear();
         if (page.isNull()) {
             result = built;
@@ -260,6 +265,46 @@ int readPages(Acquisition& run)
 }
 
 } // namespace
+
+QByteArray PageBuffers::take(qint64 size)
+{
+    QByteArray b;
+    {
+        std::lock_guard lock(mutex_);
+        // The smallest spare that holds the page.
+        auto best = spare_.end();
+        for (auto it = spare_.begin(); it != spare_.end(); ++it) {
+            if (it->capacity() >= size && (best == spare_.end() || it->capacity() < best->capacity()))
+                best = it;
+        }
+        if (best != spare_.end()) {
+            b = std::move(*best);
+            spare_.erase(best);
+        } else {
+            ++allocations_;
+        }
+    }
+    b.resize(size);  // within its capacity a spare keeps its memory
+    return b;
+}
+
+void PageBuffers::give(QByteArray&& data)
+{
+    QByteArray dropped;
+    {
+        std::lock_guard lock(mutex_);
+        if (static_cast<int>(spare_.size()) < keep_ && data.isDetached())
+            spare_.push_back(std::move(data));
+        else
+            dropped = std::move(data);
+    }
+}
+
+int PageBuffers::allocations() const
+{
+    std::lock_guard lock(mutex_);
+    return allocations_;
+}
 
 void readerMain(Acquisition& run)
 {

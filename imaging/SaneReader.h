@@ -15,7 +15,9 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace kelvo {
 
@@ -23,6 +25,28 @@ class SaneOptions;
 
 // At most this many read pages wait for the caller; the reader stops until one is taken.
 inline constexpr int kMaxPagesWaiting = 1; // counting the page being stored; one more is read meanwhile
+
+// Page buffers of one acquisition, for reuse: a page's data comes back here once the page
+// has been stored and released, and the next page is read into memory that is already
+// there (no fresh allocation and first touch per page). Keeps no more than the pages that
+// may be held at once. Shared with the pages, which may be released after the acquisition.
+class PageBuffers {
+public:
+    explicit PageBuffers(int keep)
+        : keep_(keep)
+    {
+    }
+    // A buffer of `size` bytes (contents undefined); throws std::bad_alloc.
+    QByteArray take(qint64 size);
+    void give(QByteArray&& data);
+    int allocations() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<QByteArray> spare_;
+    int keep_;
+    int allocations_ = 0;
+};
 
 struct QueueItem {
     int progress = 0;  // > 0: the page with this number is about to be scanned
@@ -48,6 +72,7 @@ struct Acquisition {
     std::chrono::milliseconds stallLimit{std::chrono::minutes(2)};
     std::atomic<int>* pagesQueued = nullptr;
     std::atomic<int>* maxWaiting = nullptr;
+    std::shared_ptr<PageBuffers> buffers = std::make_shared<PageBuffers>(kMaxPagesWaiting + 1);
 
     std::mutex mutex;
     std::condition_variable changed;

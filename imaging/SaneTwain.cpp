@@ -58,6 +58,7 @@ struct SaneTwain::Impl {
     std::atomic<int> pagesQueued{0};
     std::atomic<int> maxWaiting{0};
     std::atomic<bool> cancelRequested{false};
+    int pageBuffers = 0;
     std::optional<bool> dialogsAllowed;  // unset: allowed unless there is no display
 };
 
@@ -226,6 +227,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     } done{d.get()};
     d->pagesQueued = 0;
     d->maxWaiting = 0;
+    d->pageBuffers = 0;
 
     if (!saneAvailable())
         return ACQUIRE_NO_DEVICE;
@@ -374,6 +376,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     }
     reader.join();
     d->device.cancelPending = false;
+    d->pageBuffers = run.buffers->allocations();
 
     if (run.result == ACQUIRE_IO_ERROR && run.stalled)
         return ACQUIRE_IO_ERROR;  // given up on a silent device, not cancelled by anyone
@@ -438,6 +441,11 @@ QByteArray SaneTwain::openDeviceName() const
 int SaneTwain::pagesQueued() const
 {
     return d->pagesQueued.load();
+}
+
+int SaneTwain::pageBuffersAllocated() const
+{
+    return d->pageBuffers;
 }
 
 int SaneTwain::maxPagesWaiting() const

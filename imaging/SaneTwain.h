@@ -68,6 +68,8 @@ public:
     // waited there at once.
     int pagesQueued() const;
     int maxPagesWaiting() const;
+    // Page buffers the reader allocated in the last acquisition (the others were reused).
+    int pageBuffersAllocated() const;
 
 private:
     struct Impl;
