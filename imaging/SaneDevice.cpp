@@ -145,6 +145,14 @@ int SaneDevice::open(const QByteArray& chosen)
     return ACQUIRE_SUCCESS;
 }
 
+void SaneDevice::abandon()
+{
+    handle = nullptr;
+    name.clear();
+    title.clear();
+    cancelPending = false;
+}
+
 void SaneDevice::close()
 {
     if (handle && saneAlive()) {

@@ -46,6 +46,8 @@ struct SaneDevice {
     int open(const QByteArray& chosen);
     // Cancels what runs and closes. Safe to call twice, and after the connection is gone.
     void close();
+    // Forgets the device without a call to it: a thread is still stuck inside it.
+    void abandon();
 };
 
 // What the scan session negotiated, in the layer's own terms.

@@ -62,7 +62,7 @@ struct Acquisition {
     int bitsPerPixel = 0;  // asked for: a richer page is converted to it (0: as it comes)
     // The device's options, read by the reader after each start for the resolution really
     // used (some devices settle it only then); the caller leaves them alone meanwhile.
-    const SaneOptions* options = nullptr;
+    std::shared_ptr<const SaneOptions> options;
     double requestedXDpi = 0.0;
     double requestedYDpi = 0.0;
     double xDpi = 0.0;  // what the device said before the start
@@ -70,8 +70,8 @@ struct Acquisition {
     // A device that gives no sign of life for this long is stalled: the acquisition ends
     // with ACQUIRE_IO_ERROR.
     std::chrono::milliseconds stallLimit{std::chrono::minutes(2)};
-    std::atomic<int>* pagesQueued = nullptr;
-    std::atomic<int>* maxWaiting = nullptr;
+    std::atomic<int> pagesQueued{0};  // pages put into the queue so far
+    std::atomic<int> maxWaiting{0};   // the most that ever waited at once
     std::shared_ptr<PageBuffers> buffers = std::make_shared<PageBuffers>(kMaxPagesWaiting + 1);
 
     std::mutex mutex;
@@ -82,7 +82,7 @@ struct Acquisition {
     int result = ACQUIRE_SUCCESS;
     std::atomic<bool> stop{false};
     bool frameOpen = false;      // reader thread only: started, not yet read to its end
-    std::function<void()> wake;  // tells the caller's thread something arrived
+    std::function<void()> wake;  // tells the caller's thread something arrived; under `mutex`
 
     // Watched from the caller's thread, without the lock.
     std::atomic<bool> inDevice{false};   // the reader waits for the device (start or read)
@@ -110,14 +110,14 @@ struct Acquisition {
             items.push_back(std::move(item));
             if (isPage) {
                 ++pagesWaiting;
-                pagesQueued->fetch_add(1);
-                if (pagesWaiting > maxWaiting->load())
-                    maxWaiting->store(pagesWaiting);
+                pagesQueued.fetch_add(1);
+                if (pagesWaiting > maxWaiting.load())
+                    maxWaiting.store(pagesWaiting);
             }
+            if (wake)
+                wake();
         }
         changed.notify_all();
-        if (wake)
-            wake();
     }
 
     // Waits while the queue is full; false when the acquisition is being stopped.
@@ -139,10 +139,10 @@ struct Acquisition {
             std::lock_guard lock(mutex);
             finished = true;
             result = code;
+            if (wake)
+                wake();
         }
         changed.notify_all();
-        if (wake)
-            wake();
     }
 
     void requestStop()

@@ -32,6 +32,9 @@ QByteArray g_currentSource;  // chosen in the source list; GUI thread only
 // How often the waiting caller looks at the reader: progress (about 20 times a second),
 // a cancel request, a stalled device.
 constexpr std::chrono::milliseconds kWatchInterval(50);
+// How long a stalled device may take to return from being cancelled before its thread is
+// left behind.
+constexpr std::chrono::milliseconds kAbandonAfter(10000);
 
 // KELVO_SANE_STALL_SECONDS: how long a device may give no sign of life (no answer to
 // sane_start, no data from sane_read) before the acquisition gives up on it with
@@ -55,8 +58,8 @@ struct SaneTwain::Impl {
     bool closeAfterAcquire = false;
     Acquisition* run = nullptr;
     ExtraOptions extras;
-    std::atomic<int> pagesQueued{0};
-    std::atomic<int> maxWaiting{0};
+    int pagesQueued = 0;  // of the last acquisition
+    int maxWaiting = 0;
     std::atomic<bool> cancelRequested{false};
     int pageBuffers = 0;
     std::optional<bool> dialogsAllowed;  // unset: allowed unless there is no display
@@ -213,6 +216,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     if (d->acquiring)
         return ACQUIRE_DEVICE_BUSY;
     d->acquiring = true;
+    d->cancelRequested = false;
     struct Done {
         Impl* d;
         ~Done()
@@ -234,7 +238,8 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     if (const int opened = d->device.open(g_currentSource); opened != ACQUIRE_SUCCESS)
         return opened;
 
-    SaneOptions options(d->device.handle);
+    const auto sharedOptions = std::make_shared<SaneOptions>(d->device.handle);
+    SaneOptions& options = *sharedOptions;
     Outcome outcome;
     applySettings(options, d->settings, d->extras, outcome);
 
@@ -249,9 +254,12 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     }
     readOutcome(options, outcome);
 
-    Acquisition run;
+    // Shared with the reader thread, which may outlive this call when a device never
+    // returns from a call it was cancelled in.
+    const auto shared = std::make_shared<Acquisition>();
+    Acquisition& run = *shared;
     run.handle = d->device.handle;
-    run.options = &options;
+    run.options = sharedOptions;
     run.multiPage = outcome.multiPage;
     run.dropBlankPages = outcome.dropBlankPages;
     run.bitsPerPixel = d->settings.bitsPerPixel;
@@ -260,10 +268,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     run.xDpi = outcome.xDpi;
     run.yDpi = outcome.yDpi;
     run.stallLimit = stallLimit();
-    run.pagesQueued = &d->pagesQueued;
-    run.maxWaiting = &d->maxWaiting;
     d->run = &run;
-    d->cancelRequested = false;
 
     // Wait in a local event loop on the caller's thread when there is one to run, so that
     // windows keep painting; otherwise simply block. Either way look at least every
@@ -282,7 +287,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     }
 
     d->device.cancelPending = true;
-    std::thread reader([&run] { readerMain(run); });
+    std::thread reader([shared] { readerMain(*shared); });
     // Should a callback throw, the reader is stopped and waited for before unwinding.
     struct Joiner {
         Acquisition& run;
@@ -313,6 +318,8 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         onProgress(p);
     };
     bool deviceCancelled = false;
+    qint64 cancelledAt = 0;
+    bool abandoned = false;
     for (;;) {
         if (d->cancelRequested && !stoppedWith) {
             stoppedWith = ACQUIRE_CANCELLED;
@@ -322,6 +329,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
             // The reader waits inside the device (sane_start or sane_read) and nothing comes:
             // SANE allows cancelling from another thread, which ends that wait.
             deviceCancelled = true;
+            cancelledAt = Acquisition::now();
             run.stalled = true;
             run.requestStop();
             run.cancelledByCaller = true;
@@ -370,13 +378,30 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         }
         if (finished)
             break;
+        if (deviceCancelled && Acquisition::now() - cancelledAt > kAbandonAfter.count()) {
+            // The device does not return even from being cancelled. Its thread is left
+            // behind, and the device with it: the program goes on.
+            abandoned = true;
+            break;
+        }
         report(false);
         if (loop)
             loop->exec();
     }
+    d->pagesQueued = run.pagesQueued.load();
+    d->maxWaiting = run.maxWaiting.load();
+    d->pageBuffers = run.buffers->allocations();
+    if (abandoned) {
+        {
+            std::lock_guard lock(run.mutex);
+            run.wake = nullptr;  // the event loop goes now
+        }
+        reader.detach();
+        d->device.abandon();
+        return ACQUIRE_IO_ERROR;
+    }
     reader.join();
     d->device.cancelPending = false;
-    d->pageBuffers = run.buffers->allocations();
 
     if (run.result == ACQUIRE_IO_ERROR && run.stalled)
         return ACQUIRE_IO_ERROR;  // given up on a silent device, not cancelled by anyone
@@ -440,7 +465,7 @@ QByteArray SaneTwain::openDeviceName() const
 
 int SaneTwain::pagesQueued() const
 {
-    return d->pagesQueued.load();
+    return d->run ? d->run->pagesQueued.load() : d->pagesQueued;
 }
 
 int SaneTwain::pageBuffersAllocated() const
@@ -450,7 +475,7 @@ int SaneTwain::pageBuffersAllocated() const
 
 int SaneTwain::maxPagesWaiting() const
 {
-    return d->maxWaiting.load();
+    return d->run ? d->run->maxWaiting.load() : d->maxWaiting;
 }
 
 } // namespace kelvo
