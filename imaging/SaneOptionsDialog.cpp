@@ -1,5 +1,7 @@
 #include "imaging/SaneOptionsDialog.h"
 
+#include "imaging/SourceListDialog.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -330,6 +332,7 @@ SaneOptionsDialog::SaneOptionsDialog(SaneOptions& options, const QString& device
     setObjectName(QStringLiteral("SaneOptionsDialog"));
     setWindowTitle(QStringLiteral("Scanner-Einstellungen"));
     setModal(true);
+    setWindowIcon(dialogIcon(parent));
 
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel(deviceTitle, this);

@@ -4,12 +4,11 @@
 // own thread, one at a time, while a local event loop keeps the windows painting.
 #pragma once
 
+#include "imaging/SaneMapping.h"
+#include "imaging/SanePageImage.h"
 #include "imaging/Twain.h"
 
 #include <QByteArray>
-#include <QImage>
-#include <QString>
-#include <QStringList>
 
 #include <memory>
 #include <utility>
@@ -27,6 +26,10 @@ public:
 
     bool isAvailable() override;
     int openSession() override;
+    // The list of scanners; the chosen one is used for the rest of the process.
+    // ACQUIRE_SUCCESS: a device was chosen, or dialogs are not allowed (no display) and the
+    // default device stays; ACQUIRE_CANCELLED: Abbrechen; ACQUIRE_NO_DEVICE: SANE cannot be
+    // used, or OK with no device in the list.
     int selectSource() override;
     int startCapabilityNegotiation() override;
     int setCapability(const TwainCapability& cap, int flags) override;
@@ -47,6 +50,13 @@ public:
     void clearExtraOptions();
     std::vector<std::pair<QByteArray, QByteArray>> extraOptions() const;
 
+    // Whether selectSource() and acquire() with ACQUIRE_SHOW_UI may show their dialogs.
+    // By default they may unless there is no display (Qt's "offscreen" platform, or no
+    // QApplication): then selectSource() keeps the default device and acquire() scans with
+    // the negotiated settings, each saying so in one line on standard error.
+    void setDialogsAllowed(bool allowed);
+    bool dialogsAllowed() const;
+
     // The device chosen in the source list for this process (empty: none chosen yet).
     static QByteArray currentSource();
     static void setCurrentSource(const QByteArray& deviceName);
@@ -58,63 +68,12 @@ public:
     // waited there at once.
     int pagesQueued() const;
     int maxPagesWaiting() const;
+    // Page buffers the reader allocated in the last acquisition (the others were reused).
+    int pageBuffersAllocated() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
-
-// --- Pure mappings, testable without a scanner -------------------------------------------
-
-// What a value of the `source` option names.
-bool namesFeeder(const QString& source);        // ADF, Automatic Document Feeder, Feeder, …
-bool namesDuplex(const QString& source);
-bool namesTransparency(const QString& source);  // transparency unit, film, slide, negative, …
-bool namesFlatbed(const QString& source);
-
-// Index into the `source` option's list (-1: keep the device's setting).
-//  - transmissive: the first transparency value, when there is one;
-//  - feeder: with duplex the first feeder value naming duplex, else (and without duplex)
-//    the first feeder value that is neither duplex nor back side only;
-//  - otherwise (or when nothing above fits) the value naming the flatbed, if any.
-int chooseSourceIndex(const QStringList& sources, bool feeder, bool duplex, bool transmissive);
-
-// For a string duplex option such as `adf-mode` (Simplex/Duplex): the entry to use, or -1.
-int chooseDuplexIndex(const QStringList& values, bool duplex);
-
-// Mode and depth for 1, 8 or 24 bits per pixel. 1: Lineart (or Binary, Black & White, …),
-// else Gray with depth 1, else a halftone mode; 8: Gray with depth 8; 24: Color with depth
-// 8. An empty mode keeps the device's mode; depth 0 keeps its depth.
-struct ModeChoice {
-    QString mode;
-    int depth = 0;
-    bool operator==(const ModeChoice&) const = default;
-};
-ModeChoice chooseMode(const QStringList& modes, const std::vector<int>& depths, int bitsPerPixel);
-
-// An entry of an option's string list that switches a feature on (an "auto", "on", "yes"
-// value) or off ("off", "none", "no", "disable"); -1 when none fits.
-int chooseSwitchIndex(const QStringList& values, bool on);
-
-// One frame as SANE delivers it (format uses the SANE_FRAME_* numbers: 0 gray, 1 RGB,
-// 2 red, 3 green, 4 blue).
-struct SaneFrameData {
-    int format = 0;
-    int depth = 8;
-    int pixelsPerLine = 0;
-    int bytesPerLine = 0;
-    int lines = 0;  // -1: not known in advance; the data decides
-    QByteArray data;
-};
-
-// The page from one gray or RGB frame, or from the red, green and blue frames of a
-// three-pass scanner. 1-bit gray becomes Format_Mono (1 = black, padding bits ignored),
-// 8/16-bit gray Grayscale8, colour RGB888 (16-bit samples scaled to 8). Fewer rows than
-// announced give a shorter page; a missing tail of the last row is white. A null image
-// with *result set (ACQUIRE_BAD_DATA, ACQUIRE_NO_MEMORY) when the frames cannot be read.
-QImage pageFromFrames(const std::vector<SaneFrameData>& frames, int* result);
-// The page from a single 8-bit frame whose rows need no conversion, taking over its data;
-// a null image (and the frame untouched) otherwise.
-QImage adoptFrame(std::vector<SaneFrameData>& frames);
 
 } // namespace kelvo

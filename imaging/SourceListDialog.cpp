@@ -1,6 +1,7 @@
 #include "imaging/SourceListDialog.h"
 
 #include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -9,6 +10,14 @@
 
 namespace kelvo {
 
+QIcon dialogIcon(QWidget* parent)
+{
+    const QIcon app = QGuiApplication::windowIcon();
+    if (!app.isNull() || !parent)
+        return app;
+    return parent->window()->windowIcon();
+}
+
 SourceListDialog::SourceListDialog(const std::vector<ScannerDevice>& devices, const QByteArray& current,
                                    QWidget* parent)
     : QDialog(parent)
@@ -16,6 +25,7 @@ SourceListDialog::SourceListDialog(const std::vector<ScannerDevice>& devices, co
     setObjectName(QStringLiteral("SourceListDialog"));
     setWindowTitle(QStringLiteral("Scanner auswählen"));
     setModal(true);
+    setWindowIcon(dialogIcon(parent));
 
     auto* layout = new QVBoxLayout(this);
     auto* label = new QLabel(devices.empty() ? QStringLiteral("Es wurde kein Scanner gefunden.")

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QDialog>
+#include <QIcon>
 #include <QString>
 
 #include <vector>
@@ -10,6 +11,10 @@
 class QTreeWidget;
 
 namespace kelvo {
+
+// The program's icon for a dialog: the application's when it has one, else that of the
+// window the dialog belongs to.
+QIcon dialogIcon(QWidget* parent);
 
 struct ScannerDevice {
     QByteArray name;  // SANE device name, e.g. "fujitsu:fi-7160:12345"

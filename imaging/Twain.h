@@ -66,8 +66,17 @@ enum AcquireResult : int {
 // Called once per page on the calling thread, in scanning order; takes ownership of the
 // page (frees it) and returns 1 to go on.
 using PageCallback = std::function<int(Bitmap& page)>;
-// Told the number (1, 2, …) of the page about to be scanned, for the status bar.
-using ProgressCallback = std::function<void(int pageNumber)>;
+// How far the acquisition is, for the status bar: the number (1, 2, …) of the page being
+// scanned, the bytes of it read so far and the bytes it will have (-1 when the device does
+// not know in advance). Told when a page starts and then as its data comes in, at most about
+// 20 times a second, on the calling thread.
+struct AcquireProgress {
+    int page = 0;
+    qint64 bytesRead = 0;
+    qint64 bytesExpected = -1;
+    bool operator==(const AcquireProgress&) const = default;
+};
+using ProgressCallback = std::function<void(const AcquireProgress& progress)>;
 
 class TwainLayer {
 public:
@@ -84,10 +93,11 @@ public:
     virtual int enableDuplex(int enable) = 0;
     virtual int endCapabilityNegotiation() = 0;
     virtual int acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress) = 0;
-    // Asks a running acquire() to stop, from the thread that called it (a button, a signal):
-    // the page being stored is finished, every page stored stays, and acquire() returns
-    // ACQUIRE_CANCELLED. Does nothing when no acquisition runs.
-    virtual void requestCancel() = 0;
+    // Asks a running acquire() to stop: the page being handed over is finished, no further
+    // page is handed over, and acquire() returns ACQUIRE_CANCELLED. Callable from any thread
+    // (the GUI thread's event handlers run while acquire() waits); without a running
+    // acquisition it does nothing. A layer that cannot stop early keeps this default.
+    virtual void requestCancel() {}
     virtual int endSession() = 0;
 };
 

@@ -155,7 +155,7 @@ void ScanSession::FileScan1Execute()
         const int result = m_stopping ? ACQUIRE_CANCELLED : m_twain.acquire(
             [this](Bitmap& page) { return m_pages.PageAcquired(page); },
             m_settings.ShowSourceUi ? ACQUIRE_SHOW_UI : 0,
-            [this](int page) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(page)); });
+            [this](const AcquireProgress& p) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(p.page)); });
         m_acquiring = false;
         m_ui.showStatus(QString());
         // An end the user or the system asked for is no error to click away.

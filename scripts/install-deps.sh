@@ -14,6 +14,8 @@ PACKAGES=(
   qt6-svg-dev libqt6svg6
   # scanner
   libsane-dev sane-utils
+  # network scanners (eSCL) for the end-to-end tests against a simulated one
+  sane-airscan
   # image writing
   libtiff-dev libgif-dev libimagequant-dev libjpeg-dev
   # PDF

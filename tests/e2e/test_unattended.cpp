@@ -96,3 +96,14 @@ TEST_F(Unattended, ScannerFaultsAreReportedAndStoredPagesHandedOff)
         EXPECT_EQ(r.handOff, "'0'S") << c.name;
     }
 }
+
+TEST_F(Unattended, WithoutADisplaySourceListAndOptionsDialogAreSkipped)
+{
+    const ProgramRun r = run({"-S", "/S", "/J", "/X", "/G", "/P50", out(QStringLiteral("K01.JPG"))}, "test-picture=Grid");
+    ASSERT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
+    EXPECT_EQ(r.messages, QStringList({"Keine Anzeige: Scannerauswahl (/S) übersprungen, der voreingestellte Scanner wird verwendet",
+                                       "Keine Anzeige: Scanner-Einstellungen (/J) übersprungen"}))
+        << r.stderrText.toStdString();
+    EXPECT_EQ(files.size(), 10);
+    EXPECT_EQ(r.handOff, QFile::encodeName(out(QStringLiteral("K0A.JPG"))) + "'10'S");
+}

@@ -3,6 +3,7 @@
 // between the reader thread and the caller. Every scan runs under a watchdog, as the test
 // backend can hang.
 #include "imaging/SaneTwain.h"
+#include "imaging/SourceListDialog.h"
 #include "imaging/Twain.h"
 
 #include <QApplication>
@@ -89,7 +90,8 @@ struct Request {
 struct Scan {
     int result = 0;
     std::vector<Bitmap> pages;
-    std::vector<int> progress;
+    std::vector<int> progress;  // page numbers as each page started
+    std::vector<AcquireProgress> reports;  // every progress report
     std::vector<std::string> events;  // "progress N" and "page N" in the order they came
 };
 
@@ -126,9 +128,12 @@ Scan scan(SaneTwain& twain, const Request& r, const std::function<int(Scan&)>& o
             return onPage ? onPage(s) : 1;
         },
         r.flags,
-        [&s](int n) {
-            s.progress.push_back(n);
-            s.events.push_back("progress " + std::to_string(n));
+        [&s](const AcquireProgress& p) {
+            s.reports.push_back(p);
+            if (!s.progress.empty() && s.progress.back() == p.page)
+                return;  // more of the same page
+            s.progress.push_back(p.page);
+            s.events.push_back("progress " + std::to_string(p.page));
         });
     return s;
 }
@@ -179,6 +184,8 @@ protected:
         SaneTwain::setCurrentSource({});
         qunsetenv("SANE_DEFAULT_DEVICE");
         ASSERT_TRUE(twain.isAvailable());
+        // The tests run on the offscreen platform and click the dialogs themselves.
+        twain.setDialogsAllowed(true);
     }
     void TearDown() override
     {
@@ -536,6 +543,51 @@ TEST_F(SaneLayer, NoPageIsHandedOnWhileTheCallerIsSlow)
     EXPECT_EQ(twain.maxPagesWaiting(), 1);
 }
 
+TEST_F(SaneLayer, PageBuffersAreReusedFromPageToPage)
+{
+    // Ten feeder pages, each released once stored: the reader reads into the memory of
+    // pages already stored, holding no more than the page being stored and the next one.
+    const struct {
+        const char* what;
+        int bpp;
+        double widthMm;
+    } cases[] = {
+        {"gray rows taken over as the page", 8, 101.6},  // 400 pixels: rows 32-bit aligned
+        {"gray rows copied", 8, 100.0},                 // 393 pixels
+        {"one bit", 1, 100.0},
+        {"colour", 24, 101.6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Watchdog watchdog;
+        twain.openSession();
+        twain.setCapability({CAP_FEEDERENABLED, TWTY_BOOL, 1u}, 1);
+        twain.setBitsPerPixel(c.bpp);
+        const TW_FIX32 res = floatToFix32(100.0f);
+        twain.setResolution(res, res);
+        twain.setUnit(TWUN_PIXELS);
+        TW_FRAME frame;
+        frame.Right = floatToFix32(static_cast<float>(c.widthMm * 100.0 / 25.4));
+        frame.Bottom = floatToFix32(static_cast<float>(80.0 * 100.0 / 25.4));
+        twain.setImageFrame(frame);
+        twain.clearExtraOptions();
+        twain.setExtraOption("test-picture", "Grid");
+        int pages = 0;
+        const int result = twain.acquire(
+            [&pages](Bitmap& page) {
+                EXPECT_FALSE(page.image.isNull());
+                ++pages;
+                page.free();
+                return 1;
+            },
+            0, {});
+        EXPECT_EQ(result, ACQUIRE_SUCCESS);
+        EXPECT_EQ(pages, 10);
+        EXPECT_LE(twain.pageBuffersAllocated(), 2);
+        EXPECT_GE(twain.pageBuffersAllocated(), 1);
+    }
+}
+
 TEST_F(SaneLayer, CallbackAnswerOtherThanOneStopsTheAcquisition)
 {
     Request r;
@@ -546,6 +598,88 @@ TEST_F(SaneLayer, CallbackAnswerOtherThanOneStopsTheAcquisition)
     const Scan s = scan(twain, r, [](Scan& sc) { return sc.pages.size() == 3 ? 0 : 1; });
     EXPECT_EQ(s.result, 0);
     EXPECT_EQ(s.pages.size(), 3u);
+}
+
+TEST_F(SaneLayer, OneBitMadeHereIsTheDevicesOwnOneBit)
+{
+    // A device without a 1-bit mode gets gray and the layer thresholds it: the page must be
+    // the one the test device gives in its own 1-bit gray.
+    // (The test device's 1-bit colour pattern is a pattern of its own, not a threshold.)
+    for (const char* picture : {"Grid", "Solid black", "Solid white"}) {
+        SCOPED_TRACE(picture);
+        Request r;
+        r.widthMm = 60.0;
+        r.heightMm = 40.0;
+        r.dpi = 75.0;
+        r.extras = {{"test-picture", picture}};
+        r.bitsPerPixel = 8;
+        const Scan gray = scan(twain, r);
+        r.bitsPerPixel = 1;
+        const Scan own = scan(twain, r);
+        ASSERT_EQ(gray.pages.size(), 1u);
+        ASSERT_EQ(own.pages.size(), 1u);
+        const QImage made = pageInDepth(gray.pages[0].image, 1);
+        EXPECT_EQ(made.format(), QImage::Format_Mono);
+        EXPECT_EQ(made.convertToFormat(QImage::Format_RGB32), own.pages[0].image.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+TEST_F(SaneLayer, CancelRequestKeepsThePagesHandedOver)
+{
+    Request r;
+    r.feeder = true;
+    r.bitsPerPixel = 8;
+    r.widthMm = 40.0;
+    r.heightMm = 30.0;
+    // Asked for while the third page is being stored, as a button in the status bar would.
+    const Scan s = scan(twain, r, [this](Scan& sc) {
+        if (sc.pages.size() == 3)
+            twain.requestCancel();
+        return 1;
+    });
+    EXPECT_EQ(s.result, ACQUIRE_CANCELLED);
+    EXPECT_EQ(s.pages.size(), 3u);
+    // The next acquisition is not affected by the old request.
+    r.feeder = false;
+    const Scan next = scan(twain, r);
+    EXPECT_EQ(next.result, ACQUIRE_SUCCESS);
+    EXPECT_EQ(next.pages.size(), 1u);
+}
+
+TEST_F(SaneLayer, ProgressTellsThePageAndItsBytes)
+{
+    Request r;
+    r.feeder = true;
+    r.bitsPerPixel = 8;
+    r.dpi = 100.0;
+    r.widthMm = 100.0;  // 393 × 393 pixels of one byte: several of the test device's transfers
+    r.heightMm = 100.0;
+    // A slow device: a pause before each transfer.
+    r.extras = {{"read-delay", "yes"}, {"read-delay-duration", "100000"}};
+    const Scan s = scan(twain, r, [](Scan& sc) { return sc.pages.size() == 2 ? 0 : 1; });
+    ASSERT_EQ(s.pages.size(), 2u);
+    ASSERT_FALSE(s.reports.empty());
+    const qint64 pageBytes = qint64(s.pages[0].width) * s.pages[0].height;
+    int page = 0;
+    qint64 read = 0;
+    bool partway = false;
+    for (const AcquireProgress& p : s.reports) {
+        ASSERT_TRUE(p.page == page || p.page == page + 1) << p.page;
+        if (p.page != page) {
+            // A page starts with nothing read.
+            EXPECT_EQ(p.bytesRead, 0);
+            page = p.page;
+            read = 0;
+        }
+        EXPECT_GE(p.bytesRead, read);
+        read = p.bytesRead;
+        if (p.bytesRead > 0) {
+            EXPECT_EQ(p.bytesExpected, pageBytes);
+            EXPECT_LE(p.bytesRead, pageBytes);
+            partway = partway || p.bytesRead < pageBytes;
+        }
+    }
+    EXPECT_TRUE(partway) << "no report while a page was being read";
 }
 
 TEST_F(SaneLayer, OptionsDialogComesFirstAndItsChangesApply)
@@ -617,6 +751,7 @@ TEST_F(SaneLayer, SourceListChoosesTheDeviceForTheRestOfTheProcess)
 
     // A second layer object (a later session) uses the same device; Abbrechen keeps it.
     SaneTwain later;
+    later.setDialogsAllowed(true);
     onModalDialog([](QDialog* dialog) { dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click(); });
     EXPECT_EQ(later.selectSource(), ACQUIRE_CANCELLED);
     twain.endSession();
@@ -641,6 +776,49 @@ TEST_F(SaneLayer, DefaultDeviceFromTheEnvironmentElseTheFirstListed)
     const Scan missing = scan(twain, r);
     EXPECT_EQ(missing.result, ACQUIRE_OPEN_FAILED);
     EXPECT_TRUE(missing.pages.empty());
+}
+
+TEST_F(SaneLayer, WithoutADisplayNoDialogWaitsForAClick)
+{
+    // A layer left to its default on the offscreen platform: no display, no dialogs.
+    twain.endSession();
+    SaneTwain headless;
+    ASSERT_FALSE(headless.dialogsAllowed());
+    // A dialog that came up anyway is noted and closed, so the test cannot hang on it.
+    bool shown = false;
+    QTimer guard;
+    guard.setInterval(20);
+    QObject::connect(&guard, &QTimer::timeout, [&shown] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            shown = true;
+            dialog->reject();
+        }
+    });
+    guard.start();
+    SaneTwain::setCurrentSource("test:1");
+    EXPECT_EQ(headless.selectSource(), ACQUIRE_SUCCESS);
+    EXPECT_EQ(SaneTwain::currentSource(), QByteArray("test:1"));  // the choice made before stays
+    Request r;
+    r.flags = ACQUIRE_SHOW_UI;
+    r.bitsPerPixel = 8;
+    const Scan s = scan(headless, r);
+    EXPECT_EQ(s.result, ACQUIRE_SUCCESS);
+    EXPECT_EQ(s.pages.size(), 1u);
+    EXPECT_EQ(s.pages[0].bitsPerPixel, 8);
+    EXPECT_FALSE(shown);
+    headless.endSession();
+}
+
+TEST(SaneDialogs, CarryTheProgramIcon)
+{
+    // Without an application icon, the icon of the window the dialog belongs to.
+    ASSERT_TRUE(QGuiApplication::windowIcon().isNull());
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::red);
+    QWidget owner;
+    owner.setWindowIcon(QIcon(pixmap));
+    SourceListDialog dialog({}, {}, &owner);
+    EXPECT_EQ(dialog.windowIcon().cacheKey(), owner.windowIcon().cacheKey());
 }
 
 TEST_F(SaneLayer, DeviceHeldByAnotherSessionIsBusy)

@@ -121,7 +121,7 @@ public:
     int acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress) override
     {
         calls << QStringLiteral("acquire %1").arg(flags);
-        cancelled = false;
+        cancelRequested = false;
         if (duringAcquire)
             duringAcquire();
         Acquisition a;
@@ -131,18 +131,27 @@ public:
         }
         int n = 0;
         for (const QImage& img : a.pages) {
-            if (cancelled)
+            if (cancelRequested)
                 return ACQUIRE_CANCELLED;
-            if (onProgress)
-                onProgress(++n);
+            ++n;
+            const qint64 bytes = img.sizeInBytes();
+            if (onProgress) {
+                onProgress({n, 0, bytes});
+                onProgress({n, bytes, bytes});
+            }
             Bitmap page = Bitmap::fromImage(img);
             onPage(page);
         }
-        return cancelled ? ACQUIRE_CANCELLED : a.result;
+        return cancelRequested ? ACQUIRE_CANCELLED : a.result;
     }
-    bool cancelled = false;
-    void requestCancel() override { calls << QStringLiteral("cancel"); cancelled = true; }
+    // Honoured before each page; the calls list records it.
+    void requestCancel() override
+    {
+        calls << QStringLiteral("cancel");
+        cancelRequested = true;
+    }
     int endSession() override { calls << QStringLiteral("close"); return 1; }
+    bool cancelRequested = false;
 };
 
 // A page of the given depth (1, 8 or 24 bits) with a recognisable pattern.

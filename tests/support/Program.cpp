@@ -1,6 +1,7 @@
 #include "support/Program.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
@@ -31,10 +32,19 @@ QProcess* startProgram(const QString& dir, const QStringList& args, const QMap<Q
     return p;
 }
 
-ProgramRun finishProgram(QProcess& p, const QString& dir)
+ProgramRun finishProgram(QProcess& p, const QString& dir, const std::function<void()>& whileRunning)
 {
     ProgramRun r;
-    if (!p.waitForFinished(180000)) {
+    QElapsedTimer running;
+    running.start();
+    bool finished = false;
+    if (whileRunning) {
+        while (!(finished = p.waitForFinished(50)) && running.elapsed() < 180000)
+            whileRunning();
+    } else {
+        finished = p.waitForFinished(180000);
+    }
+    if (!finished) {
         p.kill();
         p.waitForFinished();
         r.stderrText = QStringLiteral("timed out");
@@ -51,10 +61,10 @@ ProgramRun finishProgram(QProcess& p, const QString& dir)
 }
 
 ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env,
-                      bool keepHandOff)
+                      bool keepHandOff, const std::function<void()>& whileRunning)
 {
     std::unique_ptr<QProcess> p(startProgram(dir, args, env, keepHandOff));
-    return finishProgram(*p, dir);
+    return finishProgram(*p, dir, whileRunning);
 }
 
 QStringList filesIn(const QString& dir)

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QProcess;
 
 namespace kelvo::test {
@@ -20,14 +22,16 @@ struct ProgramRun {
 
 // `dir` holds the program copy and its hand-off file (removed before the run). `env` adds to
 // or overrides the environment; SANE_CONFIG_DIR defaults to the repository's virtual scanner.
+// `whileRunning`, when given, is called about every 50 ms until the program ends (to act
+// on it from outside, e.g. stop a server it talks to).
 ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env = {},
-                      bool keepHandOff = false);
+                      bool keepHandOff = false, const std::function<void()>& whileRunning = {});
 
 // The same in two steps, for runs that overlap or are interrupted: starts the program (the
 // caller owns the process) and, later, waits for it and collects what it left.
 QProcess* startProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env = {},
                        bool keepHandOff = false);
-ProgramRun finishProgram(QProcess& process, const QString& dir);
+ProgramRun finishProgram(QProcess& process, const QString& dir, const std::function<void()>& whileRunning = {});
 
 // Files in `dir`, hidden ones included, sorted by name.
 QStringList filesIn(const QString& dir);

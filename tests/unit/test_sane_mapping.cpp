@@ -258,7 +258,7 @@ TEST(SaneChoice, ModeAndDepthForBitsPerPixel)
         {"test backend, 1 bit: gray of depth 1", {"Gray", "Color"}, testDepths, 1, {"Gray", 1}},
         {"test backend, 8 bit", {"Gray", "Color"}, testDepths, 8, {"Gray", 8}},
         {"test backend, 24 bit", {"Gray", "Color"}, testDepths, 24, {"Color", 8}},
-        {"no lineart and no depth 1", {"Gray", "Color"}, noOne, 1, {}},
+        {"no lineart and no depth 1: gray, thresholded here", {"Gray", "Color"}, noOne, 1, {"Gray", 8}},
         {"lineart", {"Lineart", "Gray", "Color"}, none, 1, {"Lineart", 0}},
         {"lineart over gray of depth 1", {"Color", "Gray", "Lineart"}, testDepths, 1, {"Lineart", 0}},
         {"epson binary", {"Binary", "Gray", "Color"}, none, 1, {"Binary", 0}},
@@ -286,8 +286,13 @@ TEST(SaneChoice, ModeAndDepthForBitsPerPixel)
         {"mustek usb2 gray", {"Color48", "Color24", "Gray16", "Gray8", "Lineart"}, none, 8, {"Gray8", 0}},
         {"mustek usb2 colour", {"Color48", "Color24", "Gray16", "Gray8", "Lineart"}, none, 24, {"Color24", 0}},
         {"british spelling", {"Lineart", "Greyscale", "Colour"}, testDepths, 24, {"Colour", 8}},
-        {"no gray at all", {"Lineart", "Color"}, testDepths, 8, {}},
+        {"no gray at all: colour, made gray here", {"Lineart", "Color"}, testDepths, 8, {"Color", 8}},
         {"no mode option, depth only", {}, testDepths, 8, {"", 8}},
+        // airscan (eSCL): Color and Gray, no depth option; 1 bit is thresholded here.
+        {"airscan 1 bit: gray", {"Color", "Gray"}, none, 1, {"Gray", 0}},
+        {"airscan 8 bit", {"Color", "Gray"}, none, 8, {"Gray", 0}},
+        {"airscan 24 bit", {"Color", "Gray"}, none, 24, {"Color", 0}},
+        {"colour only, 1 bit: colour", {"Color"}, none, 1, {"Color", 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -549,5 +554,152 @@ TEST(SanePage, MalformedFramesAreBadData)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         build(c.frames, ACQUIRE_BAD_DATA);
+    }
+}
+
+// --- Pages in the depth asked for, and their resolution stamp ------------------------------
+
+TEST(SanePage, RicherPagesAreBroughtToTheDepthAskedFor)
+{
+    // One row of gray steps around mid-gray, and the same as colour.
+    const int values[] = {0, 100, 127, 128, 129, 200, 255};
+    const int n = static_cast<int>(std::size(values));
+    QImage gray(n, 1, QImage::Format_Grayscale8);
+    QImage colour(n, 1, QImage::Format_RGB888);
+    for (int x = 0; x < n; ++x) {
+        gray.scanLine(0)[x] = static_cast<uchar>(values[x]);
+        colour.setPixel(x, 0, qRgb(values[x], values[x], values[x]));
+    }
+    gray.setDotsPerMeterX(11811);  // 300 dpi
+    gray.setDotsPerMeterY(11811);
+    colour.setDotsPerMeterX(11811);
+    colour.setDotsPerMeterY(11811);
+    const struct {
+        const char* what;
+        QImage page;
+        int bpp;
+        QImage::Format format;
+    } cases[] = {
+        {"gray to 1 bit", gray, 1, QImage::Format_Mono},
+        {"colour to 1 bit", colour, 1, QImage::Format_Mono},
+        {"colour to gray", colour, 8, QImage::Format_Grayscale8},
+        {"gray stays for 8 bits", gray, 8, QImage::Format_Grayscale8},
+        {"colour stays for 24 bits", colour, 24, QImage::Format_RGB888},
+        {"gray stays for 24 bits (never made richer)", gray, 24, QImage::Format_Grayscale8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QImage out = pageInDepth(c.page, c.bpp);
+        ASSERT_EQ(out.format(), c.format);
+        EXPECT_EQ(out.size(), c.page.size());
+        EXPECT_EQ(out.dotsPerMeterX(), 11811);
+        EXPECT_EQ(out.dotsPerMeterY(), 11811);
+        for (int x = 0; x < n; ++x) {
+            if (c.format == QImage::Format_Mono) {
+                // Below mid-gray is black (SANE's 1), as lineart thresholds; index 0 white.
+                EXPECT_EQ(qGray(out.pixel(x, 0)), values[x] < kLineartThreshold ? 0 : 255) << values[x];
+                EXPECT_EQ(out.color(0), qRgb(255, 255, 255));
+            } else {
+                EXPECT_NEAR(qGray(out.pixel(x, 0)), values[x], 1) << values[x];
+            }
+        }
+    }
+    // A 1-bit page asked for as 1 bit is handed on untouched.
+    QImage mono(9, 3, QImage::Format_Mono);
+    mono.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
+    mono.fill(1);
+    EXPECT_EQ(pageInDepth(mono, 1).constBits(), mono.constBits());
+}
+
+TEST(SaneFrame, PagesAreStampedWithTheResolutionTheDeviceUsed)
+{
+    const struct {
+        double requested, used;
+        int stamp;
+    } cases[] = {
+        {150.0, 150.0, 150},   // as asked
+        {150.7, 150.7, 150},   // as asked: the request truncated, as the page handler does
+        {150.7, 150.70001, 150},  // fixed-point steps
+        {250.0, 300.0, 300},   // a list without 250
+        {1200.0, 600.0, 600},  // the device's maximum
+        {99.6, 100.0, 100},    // whole numbers only
+        {150.4, 150.0, 150},
+        {150.0, 0.0, 150},     // the device has no resolution option
+        {0.0, 0.0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.requested << " → " << c.used);
+        EXPECT_EQ(stampedResolution(c.requested, c.used), c.stamp);
+    }
+}
+
+// --- Which devices are covered --------------------------------------------------------------
+
+// The `source` and `mode` lists of real backends, as their documentation (man pages, option
+// lists) gives them, and what the layer makes of each request: the feeder (simplex and
+// duplex), the flatbed, and the mode for 1, 8 and 24 bits. A backend that cannot deliver a
+// depth gets the nearest richer mode; the page is converted after reading.
+TEST(SaneBackends, SourceAndModeOfEveryKnownBackend)
+{
+    const std::vector<int> none;
+    const std::vector<int> testDepths = {1, 8, 16};
+    const struct Backend {
+        const char* name;
+        QStringList sources;
+        QStringList modes;
+        std::vector<int> depths;
+        const char* feeder;  // "" when the device keeps its own source
+        const char* duplex;
+        const char* flatbed;
+        const char* mode1;
+        const char* mode8;
+        const char* mode24;
+    } backends[] = {
+        {"test", {"Flatbed", "Automatic Document Feeder"}, {"Gray", "Color"}, testDepths,
+         "Automatic Document Feeder", "Automatic Document Feeder", "Flatbed", "Gray", "Gray", "Color"},
+        {"airscan (eSCL)", {"Flatbed", "ADF", "ADF Duplex"}, {"Color", "Gray"}, none, "ADF", "ADF Duplex", "Flatbed",
+         "Gray", "Gray", "Color"},
+        {"fujitsu", {"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"}, {"Lineart", "Halftone", "Gray", "Color"}, none,
+         "ADF Front", "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"epson2", {"Flatbed", "Automatic Document Feeder", "Transparency Unit"}, {"Binary", "Gray", "Color"}, none,
+         "Automatic Document Feeder", "Automatic Document Feeder", "Flatbed", "Binary", "Gray", "Color"},
+        {"epsonds", {"Flatbed", "ADF Front", "ADF Duplex"}, {"Lineart", "Gray", "Color"}, none, "ADF Front",
+         "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"canon_dr", {"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"}, {"Lineart", "Halftone", "Gray", "Color"},
+         none, "ADF Front", "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"hpaio (HPLIP)", {"Flatbed", "ADF", "Duplex"}, {"Lineart", "Gray", "Color"}, none, "ADF", "Duplex", "Flatbed",
+         "Lineart", "Gray", "Color"},
+        {"hp (old SCSI)", {"Normal", "ADF", "XPA"}, {"Lineart", "Halftone", "Gray", "Color"}, none, "ADF", "ADF",
+         "Normal", "Lineart", "Gray", "Color"},
+        {"brother (brscan)", {"FlatBed", "Automatic Document Feeder(left aligned)",
+                              "Automatic Document Feeder(left aligned,Duplex)"},
+         {"Black & White", "Gray[Error Diffusion]", "True Gray", "24bit Color"}, none,
+         "Automatic Document Feeder(left aligned)", "Automatic Document Feeder(left aligned,Duplex)", "FlatBed",
+         "Black & White", "True Gray", "24bit Color"},
+        {"pixma", {"Flatbed", "Automatic Document Feeder", "ADF Duplex"}, {"Color", "Gray", "Lineart"}, none,
+         "Automatic Document Feeder", "ADF Duplex", "Flatbed", "Lineart", "Gray", "Color"},
+        {"genesys", {"Flatbed", "Transparency Adapter"}, {"Color", "Gray", "Halftone", "Lineart"}, none, "Flatbed",
+         "Flatbed", "Flatbed", "Lineart", "Gray", "Color"},
+        {"avision", {"Flatbed", "ADF Front", "ADF Back", "ADF Duplex"},
+         {"Lineart", "Dithered", "Gray", "12bit Gray", "Color", "16bit Color"}, none, "ADF Front", "ADF Duplex",
+         "Flatbed", "Lineart", "Gray", "Color"},
+    };
+    for (const Backend& b : backends) {
+        SCOPED_TRACE(b.name);
+        auto chosen = [&b](bool feeder, bool duplex) {
+            const int i = chooseSourceIndex(b.sources, feeder, duplex, false);
+            return i < 0 ? QString() : b.sources[i];
+        };
+        EXPECT_EQ(chosen(true, false), QString::fromUtf8(b.feeder));
+        EXPECT_EQ(chosen(true, true), QString::fromUtf8(b.duplex));
+        EXPECT_EQ(chosen(false, false), QString::fromUtf8(b.flatbed));
+        // Whatever was chosen for the feeder is read as a feeder (scan until it is empty).
+        if (QString::fromUtf8(b.feeder) != QString::fromUtf8(b.flatbed)) {
+            EXPECT_TRUE(namesFeeder(QString::fromUtf8(b.feeder)));
+        }
+        EXPECT_FALSE(namesFeeder(QString::fromUtf8(b.flatbed)));
+        EXPECT_EQ(chooseMode(b.modes, b.depths, 1).mode, QString::fromUtf8(b.mode1));
+        EXPECT_EQ(chooseMode(b.modes, b.depths, 8).mode, QString::fromUtf8(b.mode8));
+        EXPECT_EQ(chooseMode(b.modes, b.depths, 24).mode, QString::fromUtf8(b.mode24));
     }
 }
