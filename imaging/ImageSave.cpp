@@ -1,5 +1,7 @@
 // L_SaveBitmap: picks the codec by format code, converts the page to the depth to store, and
 // writes through an AtomicFile so that a failed store never leaves a half-written file.
+#include "imaging/ImageSave.h"
+
 #include "imaging/AtomicFile.h"
 #include "imaging/BmpWriter.h"
 #include "imaging/GifWriter.h"
@@ -12,9 +14,6 @@
 
 namespace kelvo {
 
-namespace {
-
-// The image as it is to be stored; shares the pixels when nothing changes.
 QImage imageToStore(const QImage& img, int format, int bitsPerPixel)
 {
     if (format == FILE_GIF)
@@ -35,6 +34,8 @@ QImage imageToStore(const QImage& img, int format, int bitsPerPixel)
     return out;
 }
 
+namespace {
+
 bool writeWithQt(QIODevice& device, const QImage& img, const char* qtFormat, int quality)
 {
     QImageWriter writer(&device, qtFormat);
@@ -43,10 +44,8 @@ bool writeWithQt(QIODevice& device, const QImage& img, const char* qtFormat, int
     return writer.write(img);
 }
 
-} // namespace
-
-int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
-                 int quality, unsigned mode)
+int saveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
+               int quality, unsigned mode, AtomicFile::Durability durability)
 {
     if (!bitmap.allocated || bitmap.image.isNull())
         return ERROR_NO_IMAGE;
@@ -65,7 +64,7 @@ int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int 
     if (yDpi > 0 && img.dotsPerMeterY() != dpmY)
         img.setDotsPerMeterY(dpmY);
 
-    AtomicFile file(fileName, mode);
+    AtomicFile file(fileName, mode, durability);
     if (!file.open())
         return file.error() == AtomicFile::Error::SymbolicLink ? ERROR_SYMLINK : ERROR_FILE_CREATE;
 
@@ -89,6 +88,19 @@ int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int 
     if (!file.commit())
         return file.error() == AtomicFile::Error::Rename ? ERROR_FILE_RENAME : ERROR_FILE_WRITE;
     return SUCCESS;
+}
+
+} // namespace
+
+int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
+                 int quality, unsigned mode)
+{
+    return saveBitmap(fileName, bitmap, format, bitsPerPixel, quality, mode, AtomicFile::Durability::Synced);
+}
+
+int saveScratchBitmap(const QString& fileName, const Bitmap& bitmap, int bitsPerPixel, unsigned mode)
+{
+    return saveBitmap(fileName, bitmap, FILE_BMP, bitsPerPixel, 0, mode, AtomicFile::Durability::Scratch);
 }
 
 } // namespace kelvo

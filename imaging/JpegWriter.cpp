@@ -34,6 +34,8 @@ struct Source {
     QImage img;
     J_COLOR_SPACE space = JCS_UNKNOWN;
     int components = 0;
+    int dpmX = 0; // density to stamp, dots per metre
+    int dpmY = 0;
     bool gray() const { return space == JCS_GRAYSCALE; }
 };
 
@@ -125,8 +127,8 @@ bool encodeBand(const Source& src, int quality, bool restarts, Band* band)
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
     cinfo.density_unit = 1; // dots per inch
-    cinfo.X_density = densityOf(src.img.dotsPerMeterX());
-    cinfo.Y_density = densityOf(src.img.dotsPerMeterY());
+    cinfo.X_density = densityOf(src.dpmX);
+    cinfo.Y_density = densityOf(src.dpmY);
     if (restarts)
         cinfo.restart_in_rows = 1;
     jpeg_start_compress(&cinfo, TRUE);
@@ -184,11 +186,18 @@ int jpegEncoderThreads()
 
 QByteArray encodeJpeg(const QImage& img, int quality)
 {
+    return encodeJpeg(img, quality, img.dotsPerMeterX(), img.dotsPerMeterY());
+}
+
+QByteArray encodeJpeg(const QImage& img, int quality, int dotsPerMeterX, int dotsPerMeterY)
+{
     if (img.isNull() || img.width() > 65500 || img.height() > 65500)
         return {};
-    const Source src = sourceOf(img);
+    Source src = sourceOf(img);
     if (src.img.isNull())
         return {};
+    src.dpmX = dotsPerMeterX;
+    src.dpmY = dotsPerMeterY;
     quality = std::clamp(quality, 1, 100);
 
     const int bandRows = kBandMcuRows * (src.gray() ? 8 : 16);

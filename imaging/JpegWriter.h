@@ -16,6 +16,8 @@ namespace kelvo {
 // 1-bit and palette images with only gray entries become gray, everything else colour;
 // alpha is not stored. Empty on failure (null image, encoder error, out of memory).
 QByteArray encodeJpeg(const QImage& img, int quality);
+// The same with the density taken from the given dots per metre instead of the image's.
+QByteArray encodeJpeg(const QImage& img, int quality, int dotsPerMeterX, int dotsPerMeterY);
 
 // The same onto a device; false when encoding or a write failed.
 bool writeJpeg(QIODevice& out, const QImage& img, int quality);

@@ -2,6 +2,7 @@
 // page bitmap, written (and optionally opened for the user) when the session chain ends.
 #pragma once
 
+#include "imaging/Bitmap.h"
 #include "platform/Launcher.h"
 #include "scan/ScanUi.h"
 
@@ -11,6 +12,22 @@
 #include <memory>
 
 namespace kelvo {
+
+// One page's picture, compressed for a PDF page and not yet placed (see
+// PdfDocuments::encodePagePicture). Null when the page could not be coded.
+class PdfPagePicture {
+public:
+    PdfPagePicture();
+    ~PdfPagePicture();
+    PdfPagePicture(PdfPagePicture&&) noexcept;
+    PdfPagePicture& operator=(PdfPagePicture&&) noexcept;
+    bool isNull() const { return !d_; }
+
+private:
+    friend class PdfDocuments;
+    struct Data;
+    std::unique_ptr<Data> d_;
+};
 
 class PdfDocuments {   // the open documents of this process, by handle
 public:
@@ -28,6 +45,18 @@ public:
     // Unknown handles are ignored.
     void AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
                     int pageNumber);
+
+    // The picture of a scanned page, compressed straight from the page in memory: exactly the
+    // picture AddPdfPage would make from the bitmap file that L_SaveBitmap (BMP, the page's
+    // bits per pixel) writes of this page. 1 bit as CCITT G4, gray and colour as JPEG quality 90.
+    // Touches no document and only reads the page: may run on any thread, also while another
+    // thread writes the page's bitmap file; nobody may change the page meanwhile.
+    static PdfPagePicture encodePagePicture(const Bitmap& page);
+    // Appends one page showing the picture, placed as by AddPdfPage with a file. A null picture
+    // marks the document failed, like an unreadable bitmap file. Unknown handles are ignored.
+    void AddPdfPage(int document, PdfPagePicture picture, double x, double y, int pageNumber);
+    // Both steps at once, on the calling thread.
+    void AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber);
     // Writes the file, opens it with the default application when openAfterWrite and the write
     // succeeded, closes the document. A failed write (also: unknown handle, no pages, a page
     // that could not be read) leaves no file behind and shows a message. Returns 1 in every case.
