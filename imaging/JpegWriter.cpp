@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -184,23 +185,26 @@ int jpegEncoderThreads()
     return threads;
 }
 
-QByteArray encodeJpeg(const QImage& img, int quality)
-{
-    return encodeJpeg(img, quality, img.dotsPerMeterX(), img.dotsPerMeterY());
-}
+namespace {
 
-QByteArray encodeJpeg(const QImage& img, int quality, int dotsPerMeterX, int dotsPerMeterY)
+using Sink = std::function<bool(const char*, qsizetype)>;
+
+// Encodes the bands on every core and hands the joined file to `sink` piece by piece, in
+// order, from the calling thread; a band is released as soon as it went out, so only the
+// bands encoded ahead of the writing are held. False when encoding or the sink failed.
+bool encodeTo(const QImage& img, int quality, int dotsPerMeterX, int dotsPerMeterY, const Sink& sink)
 {
     if (img.isNull() || img.width() > 65500 || img.height() > 65500)
-        return {};
+        return false;
     Source src = sourceOf(img);
     if (src.img.isNull())
-        return {};
+        return false;
     src.dpmX = dotsPerMeterX;
     src.dpmY = dotsPerMeterY;
     quality = std::clamp(quality, 1, 100);
 
-    const int bandRows = kBandMcuRows * (src.gray() ? 8 : 16);
+    const int mcuRows = src.gray() ? 8 : 16;
+    const int bandRows = kBandMcuRows * mcuRows;
     std::vector<Band> bands;
     for (int y = 0; y < src.img.height(); y += bandRows) {
         Band b;
@@ -209,62 +213,88 @@ QByteArray encodeJpeg(const QImage& img, int quality, int dotsPerMeterX, int dot
         bands.push_back(std::move(b));
     }
     const bool restarts = bands.size() > 1;
-
+    std::vector<std::atomic<bool>> done(bands.size());
     std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < bands.size();)
-            bands[i].ok = encodeBand(src, quality, restarts, &bands[i]);
+    std::atomic<bool> failed{false};
+    const auto encodeNext = [&]() -> bool {
+        const size_t i = next.fetch_add(1);
+        if (i >= bands.size() || failed.load())
+            return false;
+        bands[i].ok = encodeBand(src, quality, restarts, &bands[i]);
+        if (!bands[i].ok)
+            failed = true;
+        done[i].store(true, std::memory_order_release);
+        return true;
     };
+
+    // Writing: headers of the first band (with the whole height), then each band's scan data
+    // and the restart marker after it, then the end of the image.
+    size_t written = 0;
+    const auto writeReady = [&]() -> bool {
+        for (; written < bands.size() && done[written].load(std::memory_order_acquire); ++written) {
+            Band& b = bands[written];
+            const Layout l = b.ok && b.data ? layoutOf(b.data, b.size) : Layout{};
+            if (!l.scanData || b.data[b.size - 2] != 0xFF || b.data[b.size - 1] != 0xD9)
+                return false;
+            if (written == 0) {
+                const size_t heightAt = l.frame + 5; // FF C0, length, precision, height
+                b.data[heightAt] = static_cast<unsigned char>(src.img.height() >> 8);
+                b.data[heightAt + 1] = static_cast<unsigned char>(src.img.height() & 0xFF);
+                if (!sink(reinterpret_cast<const char*>(b.data), qsizetype(l.scanData)))
+                    return false;
+            }
+            if (!sink(reinterpret_cast<const char*>(b.data + l.scanData), qsizetype(b.size - l.scanData - 2)))
+                return false;
+            const int rowsOfMcus = (b.rows + mcuRows - 1) / mcuRows;
+            const char marker[2] = {char(0xFF), written + 1 < bands.size() ? char(0xD0 + (rowsOfMcus - 1) % 8)
+                                                                         : char(0xD9)};
+            if (!sink(marker, 2))
+                return false;
+            std::free(std::exchange(b.data, nullptr));
+        }
+        return true;
+    };
+
     std::vector<std::thread> helpers;
     const size_t wanted = std::min(bands.size(), size_t(jpegEncoderThreads())) - 1;
     for (size_t i = 0; i < wanted; ++i) {
         try {
-            helpers.emplace_back(work);
+            helpers.emplace_back([&] { while (encodeNext()) {} });
         } catch (const std::system_error&) {
             break; // fewer threads: this one does the rest
         }
     }
-    work();
+    bool ok = true;
+    while (ok && encodeNext())
+        ok = writeReady();
+    if (!ok)
+        failed = true;
     for (std::thread& t : helpers)
         t.join();
+    return ok && !failed && writeReady() && written == bands.size();
+}
 
-    // Join: headers of the first band, then each band's scan data and the marker after it.
-    qsizetype total = 2;
-    std::vector<Layout> layouts;
-    for (const Band& b : bands) {
-        if (!b.ok || !b.data)
-            return {};
-        const Layout l = layoutOf(b.data, b.size);
-        if (!l.scanData || b.data[b.size - 2] != 0xFF || b.data[b.size - 1] != 0xD9)
-            return {};
-        layouts.push_back(l);
-        total += qsizetype(b.size - l.scanData) + (layouts.size() == 1 ? qsizetype(l.scanData) : 0);
-    }
+} // namespace
+
+QByteArray encodeJpeg(const QImage& img, int quality)
+{
+    return encodeJpeg(img, quality, img.dotsPerMeterX(), img.dotsPerMeterY());
+}
+
+QByteArray encodeJpeg(const QImage& img, int quality, int dotsPerMeterX, int dotsPerMeterY)
+{
     QByteArray out;
-    out.reserve(total);
-    const Band& head = bands.front();
-    out.append(reinterpret_cast<const char*>(head.data), qsizetype(layouts.front().scanData));
-    const size_t heightAt = layouts.front().frame + 5; // FF C0, length, precision, height
-    out[qsizetype(heightAt)] = char(src.img.height() >> 8);
-    out[qsizetype(heightAt + 1)] = char(src.img.height() & 0xFF);
-    const int mcuRows = src.gray() ? 8 : 16;
-    for (size_t i = 0; i < bands.size(); ++i) {
-        const Band& b = bands[i];
-        out.append(reinterpret_cast<const char*>(b.data + layouts[i].scanData),
-                   qsizetype(b.size - layouts[i].scanData - 2));
-        if (i + 1 < bands.size()) {
-            const int rowsOfMcus = (b.rows + mcuRows - 1) / mcuRows;
-            out.append(char(0xFF)).append(char(0xD0 + (rowsOfMcus - 1) % 8));
-        }
-    }
-    out.append(char(0xFF)).append(char(0xD9));
-    return out;
+    const bool ok = encodeTo(img, quality, dotsPerMeterX, dotsPerMeterY, [&](const char* data, qsizetype size) {
+        out.append(data, size);
+        return true;
+    });
+    return ok ? out : QByteArray();
 }
 
 bool writeJpeg(QIODevice& out, const QImage& img, int quality)
 {
-    const QByteArray data = encodeJpeg(img, quality);
-    return !data.isEmpty() && out.write(data) == data.size();
+    return encodeTo(img, quality, img.dotsPerMeterX(), img.dotsPerMeterY(),
+                    [&](const char* data, qsizetype size) { return out.write(data, size) == size; });
 }
 
 } // namespace kelvo
