@@ -7,8 +7,12 @@
 // hang rarely.
 #include "BenchSupport.h"
 
+#include "imaging/JpegWriter.h"
+
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QImageWriter>
 
 #include <optional>
 
@@ -257,6 +261,80 @@ QString spread(const std::vector<double>& v, int decimals = 3)
     return QStringLiteral("%1 [%2-%3]").arg(median(v), 0, 'f', decimals).arg(*lo, 0, 'f', decimals).arg(*hi, 0, 'f', decimals);
 }
 
+QByteArray qtJpeg(const QImage& img, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.write(img);
+    return bytes;
+}
+
+// What no scan can beat: the program's start-up (a run whose scanner cannot be opened) against
+// scanimage's, and JPEG coding alone of the virtual scanner's page, 10 times: ours (quality 95,
+// bands on every core) against Qt's writer (one thread) at 95 and at scanimage's 75.
+void floors(const Setup& s, const QString& dir, int runs)
+{
+    std::printf("\nFloors (medians of %d):\n", runs);
+    std::vector<double> ours, peer;
+    for (int i = 0; i < runs; ++i) {
+        clear(dir);
+        const ChildRun a = runOurs(s, {QStringLiteral("-S"), QStringLiteral("/X"), QStringLiteral("/P150"),
+                                       dir + QStringLiteral("/Bild01.JPG")},
+                                   60, {QStringLiteral("SANE_DEFAULT_DEVICE=test:no-such-device")});
+        QStringList args = scanimageArgs(s, 150, dir);
+        args[2] = QStringLiteral("test:no-such-device");
+        const ChildRun b = runChild(args, s.env, s.unset, 60);
+        ours.push_back(a.seconds);
+        peer.push_back(b.seconds);
+    }
+    std::printf("  start-up to a scanner that cannot be opened, and exit: ours %s s, scanimage %s s\n",
+                qPrintable(spread(ours)), qPrintable(spread(peer)));
+    result("scan", QStringLiteral("floor: start-up and exit without a scanner %1 s (scanimage %2 s)")
+                       .arg(median(ours), 0, 'f', 3).arg(median(peer), 0, 'f', 3));
+
+    for (const int dpi : {300, 150}) {
+        clear(dir);
+        QStringList args = scanimageArgs(s, dpi, dir);
+        args.removeLast();
+        args.removeLast();
+        args << QStringLiteral("--format=pnm") << QStringLiteral("-o") << dir + QStringLiteral("/page.pnm")
+             << QStringLiteral("--source") << QStringLiteral("Flatbed");
+        const ChildRun r = runChild(args, s.env, s.unset, 120);
+        const QImage page = QImage(dir + QStringLiteral("/page.pnm")).convertToFormat(QImage::Format_RGB888);
+        if (page.isNull()) {
+            failure("scanimage --format=pnm", r);
+            continue;
+        }
+        std::vector<double> banded, qt95, qt75;
+        qint64 size95 = 0, size75 = 0;
+        for (int i = 0; i < runs; ++i) {
+            double t0 = now();
+            for (int k = 0; k < kPages; ++k)
+                size95 = kelvo::encodeJpeg(page, 95).size();
+            banded.push_back(now() - t0);
+            t0 = now();
+            for (int k = 0; k < kPages; ++k)
+                qtJpeg(page, 95);
+            qt95.push_back(now() - t0);
+            t0 = now();
+            for (int k = 0; k < kPages; ++k)
+                size75 = qtJpeg(page, 75).size();
+            qt75.push_back(now() - t0);
+        }
+        std::printf("  %d dpi page %d x %d, JPEG of it 10 times: ours q95 (%d threads) %s s, one thread q95 %s s, "
+                    "q75 %s s (%.1f / %.1f MiB per page at q95 / q75)\n",
+                    dpi, page.width(), page.height(), kelvo::jpegEncoderThreads(), qPrintable(spread(banded)),
+                    qPrintable(spread(qt95)), qPrintable(spread(qt75)), mib(size95), mib(size75));
+        result("scan", QStringLiteral("floor: %1 dpi JPEG coding of 10 pages alone: ours %2 s, one thread q95 %3 s, q75 %4 s")
+                           .arg(dpi).arg(median(banded), 0, 'f', 3).arg(median(qt95), 0, 'f', 3)
+                           .arg(median(qt75), 0, 'f', 3));
+    }
+    clear(dir);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -366,6 +444,8 @@ int main(int argc, char** argv)
     }
     std::printf("  peers: scanimage --batch --format=jpeg (its own fixed quality; ours 95); for PDF the same plus img2pdf\n");
     std::fflush(stdout);
+
+    floors(s, dir, runs);
 
     // Peak memory over a 10-page 600 dpi colour scan against the program's idle size. Idle:
     // the same unattended start whose scanner cannot be opened, so nothing is scanned.
