@@ -25,7 +25,7 @@ void put32(std::vector<uchar>& b, quint32 v)
 
 bool writeAll(QIODevice& out, const uchar* data, qint64 size)
 {
-    return out.write(reinterpret_cast<const char*>(data), size) == size;
+    return writeFully(out, reinterpret_cast<const char*>(data), size);
 }
 
 } // namespace

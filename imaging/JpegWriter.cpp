@@ -9,6 +9,8 @@
 // band already carry the right numbers.
 #include "imaging/JpegWriter.h"
 
+#include "imaging/CodecSupport.h"
+
 #include <QIODevice>
 
 #include <algorithm>
@@ -294,7 +296,7 @@ QByteArray encodeJpeg(const QImage& img, int quality, int dotsPerMeterX, int dot
 bool writeJpeg(QIODevice& out, const QImage& img, int quality)
 {
     return encodeTo(img, quality, img.dotsPerMeterX(), img.dotsPerMeterY(),
-                    [&](const char* data, qsizetype size) { return out.write(data, size) == size; });
+                    [&](const char* data, qsizetype size) { return writeFully(out, data, size); });
 }
 
 } // namespace kelvo

@@ -7,12 +7,10 @@
 #include "imaging/JpegWriter.h"
 #include "platform/Text.h"
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
 
 // qpdf's own smart pointer is gone from our code: no transition warnings.
@@ -31,9 +29,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <functional>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -183,8 +181,10 @@ std::optional<Picture> encodePicture(const Bitmap& page)
         table.resize(2);
         img.setColorTable(img.colorTable().size() < 2 ? QList<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)} : table);
     }
-    const int unset = QImage(1, 1, QImage::Format_Mono).dotsPerMeterX(); // what the reader assumes
-    const auto dotsPerMeter = [&](int dpi) { return dpi > 0 ? qRound(dpi / 0.0254) : unset; };
+    const auto dotsPerMeter = [](int dpi) {
+        // without one, what a freshly read image carries
+        return dpi > 0 ? qRound(dpi / 0.0254) : QImage(1, 1, QImage::Format_Mono).dotsPerMeterX();
+    };
     const QSize density(dotsPerMeter(page.xResolution), dotsPerMeter(page.yResolution));
     // Colour goes to the encoder as it is: its rows are read directly and alpha is ignored.
     return pictureOf(img, density, [](const QImage& colour) { return colour; });
