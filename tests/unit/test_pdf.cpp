@@ -492,6 +492,12 @@ TEST_F(PdfTest, PagesFromMemoryEqualPagesFromTheirBitmapFiles)
         ASSERT_EQ(docs.WritePdfDocument(besideBitmap, QFile::encodeName(path(QStringLiteral("beside.pdf"))), 0), 1);
         ASSERT_TRUE(ui.messages.empty());
 
+        expectCleanPdf(path(QStringLiteral("memory.pdf")));
+        const auto images = listImages(path(QStringLiteral("memory.pdf")));
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0].enc, page.bitsPerPixel == 1 ? QStringLiteral("ccitt") : QStringLiteral("jpeg"));
+        EXPECT_EQ(images[0].width, c.image.width());
+        EXPECT_EQ(images[0].height, c.image.height());
         const QByteArray reference = normalised(path(QStringLiteral("file.pdf")));
         ASSERT_TRUE(reference.contains("/Subtype /Image"));
         EXPECT_TRUE(normalised(path(QStringLiteral("memory.pdf"))) == reference);
