@@ -52,10 +52,11 @@ bool makeOpener(Setup& s, const QString& dir)
 }
 
 // Waits until the stand-in opener has been asked to open `file` (it is started detached after
-// the program wrote the PDF, so it may come a moment after the program ended).
+// the program wrote the PDF, so it may come a moment after the program ended). A program that
+// opens nothing without a display never asks: false after two seconds.
 bool waitForOpener(const Setup& s, const QString& file)
 {
-    for (const double t0 = now(); now() - t0 < 10;) {
+    for (const double t0 = now(); now() - t0 < 2;) {
         QFile log(s.openerLog);
         if (log.open(QIODevice::ReadOnly) && log.readAll().contains(QFile::encodeName(file))) {
             log.close();
@@ -174,8 +175,14 @@ std::optional<double> pdfOurs(const Setup& s, int dpi, const QString& dir, doubl
                                program);
     const QString pdf = firstPdf(dir);
     // The opener has run (and ended) before anything else is measured.
-    if (r.ok() && !pdf.isEmpty() && !waitForOpener(s, pdf))
-        std::printf("  (the program did not ask to open %s)\n", qPrintable(pdf));
+    if (r.ok() && !pdf.isEmpty() && !waitForOpener(s, pdf)) {
+        static QStringList told; // say it once per program
+        const QString exe = program.isEmpty() ? s.program : program;
+        if (!told.contains(exe)) {
+            told << exe;
+            std::printf("  (%s opened nothing after writing the PDF)\n", qPrintable(exe));
+        }
+    }
     const int pages = pdfPages(s, pdf);
     if (!r.ok() || pdf.isEmpty() || (pages >= 0 && pages != kPages)) {
         failure("KelvoBild /CPDF", r);
