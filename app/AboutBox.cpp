@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 
 namespace kelvo {
 
@@ -39,12 +40,15 @@ TAboutBox::TAboutBox(QWidget* parent)
     };
     label("ProductName", QStringLiteral("Kelvo-Scan-Modul und Viewer"), 88, 16);
     label("Version", QStringLiteral("Version 1.4"), 88, 40);
-    label("Copyright", QStringLiteral("Copyright © 2026 Kelvo eG. Alle Rechte vorbehalten."), 88, 59);
+    // One line that fits the panel whole.
+    label("Copyright", QStringLiteral("Copyright © 2026 Kelvo eG"), 88, 59);
 
     auto* news = new QPlainTextEdit(panel);
     news->setObjectName(QStringLiteral("Neues"));
     news->setReadOnly(true);
-    news->setGeometry(8, 88, 313 - 17, 68);
+    // Inside the panel, so that its border shows on every side.
+    news->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    news->setGeometry(8, 88, 304 - 2 * 8, 68);
     news->setPlainText(QStringLiteral("Neu:\n"
                                       "/L Leerseiten ignorieren (Version 1.2)\n"
                                       "/U automatisch umdrehen (Version 1.2)\n"
@@ -60,8 +64,20 @@ TAboutBox::TAboutBox(QWidget* parent)
 
 void TAboutBox::showEvent(QShowEvent* event)
 {
+    // Centred on the screen of the window it belongs to, not on that window.
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (QScreen* screen = owner ? owner->screen() : this->screen())
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
     QDialog::showEvent(event);
     m_ok->setFocus(Qt::OtherFocusReason);
+}
+
+void TAboutBox::changeEvent(QEvent* event)
+{
+    // A fixed dialog: a window manager's maximise request is undone.
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
 }
 
 void TAboutBox::keyPressEvent(QKeyEvent* event)

@@ -30,6 +30,19 @@ QString tooLong(const QString& what, int limit, const QString& value)
     return QStringLiteral("%1 zu lang (höchstens %2 Zeichen): %3").arg(what).arg(limit).arg(value);
 }
 
+// An argument whose bytes were not text in the system's encoding arrives with replacement
+// characters in their place. Such a name is refused: changed, it would name another file
+// (two different names could even become the same one).
+bool lostBytes(const QString& value)
+{
+    return value.contains(QChar::ReplacementCharacter);
+}
+
+QString notEncodable(const QString& what, const QString& value)
+{
+    return QStringLiteral("%1 ist in der Zeichenkodierung des Systems nicht gültig: %2").arg(what, value);
+}
+
 } // namespace
 
 bool isAbsolutePath(const QString& arg)
@@ -134,6 +147,8 @@ CommandLineResult parseCommandLine(const QStringList& arguments, const QLocale& 
                 const QString program = fromNarrow(toNarrow(arg.mid(2)));
                 if (value.size() == 1) {
                     s.ViewerMode = value.at(0).toLatin1();
+                } else if (lostBytes(program)) {
+                    r.refused << notEncodable(QStringLiteral("Anzeigeprogramm"), program);
                 } else if (program.size() > kMaxFileNameChars) {
                     r.refused << tooLong(QStringLiteral("Anzeigeprogramm"), kMaxFileNameChars, program);
                 } else {
@@ -152,8 +167,15 @@ CommandLineResult parseCommandLine(const QStringList& arguments, const QLocale& 
         } else {
             if (arg.size() > kMaxFileNameChars) {
                 r.refused << tooLong(QStringLiteral("Dateiname"), kMaxFileNameChars, arg);
+                r.targetRefused = true;
                 continue;
             }
+            if (lostBytes(arg)) {
+                r.refused << notEncodable(QStringLiteral("Dateiname"), arg);
+                r.targetRefused = true;
+                continue;
+            }
+            r.targetRefused = false; // a later valid name is the one that counts
             s.TargetFileName = arg;
             if (s.OutputFormat.isEmpty()) {
                 const QString ext = extensionFormat(arg);

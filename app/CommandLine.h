@@ -18,8 +18,11 @@ struct CommandLineResult {
     // Set when a number did not convert: the text of the error box. Reading stopped at that
     // argument, and the run-mode rules after the last argument were not applied.
     QString conversionError;
-    // Values refused because they do not fit their fields, one message each.
+    // Values refused because they do not fit their fields or hold bytes that are not text in
+    // the system's encoding, one message each.
     QStringList refused;
+    // The target file name was refused: an unattended run must not scan into another name.
+    bool targetRefused = false;
     bool completed() const { return conversionError.isEmpty(); }
 };
 

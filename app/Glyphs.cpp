@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 namespace kelvo {
 
 namespace {
@@ -50,6 +52,29 @@ void magnifier(QPainter& p, QPoint c, int r)
     p.drawEllipse(c, r, r);
     p.setPen(QPen(kInk, 2.5));
     p.drawLine(c + QPoint(r - 1, r - 1), c + QPoint(r + 3, r + 3));
+}
+
+// A flatbed scanner seen from the front: the body, its glass with the scanning light, the
+// lid raised behind it. Drawn on a 64-unit grid scaled to `size`; packaging/kelvobild.svg
+// is the same drawing.
+void drawScanner(QPainter& p, double size)
+{
+    p.save();
+    p.scale(size / 64.0, size / 64.0);
+    const double pen = std::max(2.0, 64.0 / size);
+    p.setPen(QPen(kInk, pen, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    p.setBrush(QColor(200, 205, 215));
+    p.drawPolygon(QPolygonF({QPointF(6, 34), QPointF(58, 34), QPointF(50, 6), QPointF(14, 6)}));
+    p.setBrush(QColor(90, 100, 120));
+    p.drawRoundedRect(QRectF(3, 34, 58, 24), 5, 5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(150, 200, 240));
+    p.drawRect(QRectF(9, 38, 46, 7));
+    p.setBrush(QColor(255, 255, 255));
+    p.drawRect(QRectF(9, 40, 46, 3));
+    p.setBrush(QColor(60, 220, 90));
+    p.drawEllipse(QPointF(52, 51), 3.5, 3.5);
+    p.restore();
 }
 
 void draw(QPainter& p, int index)
@@ -131,13 +156,9 @@ void draw(QPainter& p, int index)
         p.drawLine(10, 12, 15, 12);
         p.drawLine(13, 10, 15, 12);
         break;
-    case GlyphPrinter:
-        sheet(p, QRect(4, 1, 8, 6));
-        p.setPen(kInk);
-        p.setBrush(QColor(170, 170, 170));
-        p.drawRect(1, 6, 14, 6);
-        sheet(p, QRect(4, 11, 8, 4));
-        p.fillRect(QRect(12, 8, 2, 1), Qt::green);
+    case GlyphScanner:
+        // The program icon small: a flatbed scanner with its lid open and the light on.
+        drawScanner(p, 16.0);
         break;
     case GlyphTileHorizontal:
         window(p, QRect(1, 1, 14, 6));
@@ -180,21 +201,7 @@ QPixmap programIcon(int size)
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 64.0, size / 64.0);
-    // Scanner body with its lid open and a page on the glass.
-    p.setPen(QPen(kInk, 2));
-    p.setBrush(QColor(90, 100, 120));
-    p.drawRoundedRect(QRectF(4, 36, 56, 20), 4, 4);
-    p.setBrush(QColor(150, 200, 240));
-    p.drawRect(QRectF(10, 38, 44, 6));
-    p.setBrush(kPaper);
-    p.drawPolygon(QPolygonF({QPointF(18, 6), QPointF(46, 6), QPointF(46, 38), QPointF(18, 38)}));
-    p.setPen(QPen(kBlue, 2));
-    for (int y = 12; y <= 30; y += 6)
-        p.drawLine(22, y, 42, y);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(60, 220, 90));
-    p.drawEllipse(QPointF(52, 50), 2.5, 2.5);
+    drawScanner(p, size);
     return pm;
 }
 

@@ -11,13 +11,13 @@ namespace kelvo {
 enum Glyph {
     GlyphCut = 0, GlyphCopy = 1, GlyphPaste = 2, GlyphUndo = 3, GlyphRedo = 4, GlyphDelete = 5,
     GlyphNew = 6, GlyphOpen = 7, GlyphSave = 8, GlyphPreview = 9, GlyphHand = 10, GlyphHelp = 11,
-    GlyphFind = 12, GlyphFindArrows = 13, GlyphPrinter = 14, GlyphTileHorizontal = 15,
+    GlyphFind = 12, GlyphFindArrows = 13, GlyphScanner = 14, GlyphTileHorizontal = 15,
     GlyphTileVertical = 16, GlyphCascade = 17, GlyphCount = 18
 };
 
 QPixmap glyphPixmap(int index);
 QIcon glyphIcon(int index);
-// A scanner with a page in it; 32 x 32 for the window, 64 x 64 for the Info box.
+// A flatbed scanner with its lid open; 32 x 32 for the window, 64 x 64 for the Info box.
 QPixmap programIcon(int size);
 
 } // namespace kelvo

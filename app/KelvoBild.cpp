@@ -6,9 +6,11 @@
 #include "app/MessageBox.h"
 #include "app/Startup.h"
 #include "imaging/SaneTwain.h"
+#include "platform/Display.h"
 #include "platform/Launcher.h"
 #include "platform/Notifier.h"
 #include "platform/Paths.h"
+#include "platform/Termination.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -18,6 +20,21 @@
 
 namespace {
 
+kelvo::TKelvoScan* g_mainWindow = nullptr;
+
+// Qt ends the process with exit() when the X server goes away. What was scanned must still
+// reach its file and the caller, and nothing may crash in library destructors afterwards.
+void onUnexpectedExit()
+{
+    kelvo::setAnswerMessagesOnStderr(true);
+    kelvo::setHasDisplay(false); // the desktop is gone: nothing to open the PDF on
+    if (g_mainWindow)
+        g_mainWindow->salvageScan();
+    kelvo::removePrivateTempDir();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
 int run(int argc, char** argv)
 {
     // The arguments as the process received them. Qt sees only the program name, so that
@@ -26,6 +43,7 @@ int run(int argc, char** argv)
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
 
+    const int terminationFd = kelvo::installTerminationHandlers();
     kelvo::prepareDisplayMode();
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
@@ -37,15 +55,17 @@ int run(int argc, char** argv)
     kelvo::SystemLauncher launcher;
     kelvo::X11Notifier notifier;
     kelvo::SessionState session;
-    kelvo::Services services{&twain, &launcher, &notifier, kelvo::executableDir()};
+    kelvo::Services services{&twain, &launcher, &notifier, kelvo::executableDir(), terminationFd};
 
-    kelvo::TKelvoScan mainWindow(arguments, QLocale::system(), services, session);
+    std::atexit(onUnexpectedExit);
+    kelvo::TKelvoScan mainWindow(arguments, QLocale::system(), services, session, &g_mainWindow);
     kelvo::TAboutBox aboutBox(&mainWindow);
     mainWindow.setAboutBox(&aboutBox);
     if (mainWindow.terminationRequested())
         return 0;
     mainWindow.show();
     app.exec();
+    g_mainWindow = nullptr;
     return 0;
 }
 
@@ -57,6 +77,7 @@ int main(int argc, char** argv)
     // Everything of ours is written, closed and released by now. Library destructors at exit
     // are skipped: a SANE backend that cancels its reader thread can leave a C library lock
     // held, and one of them (p11-kit's) then waits for it forever.
+    kelvo::removePrivateTempDir();
     std::fflush(nullptr);
     std::_Exit(code);
 }

@@ -4,10 +4,14 @@
 #include "app/CommandLine.h"
 #include "app/Glyphs.h"
 #include "app/MessageBox.h"
+#include "platform/Display.h"
+#include "platform/Termination.h"
 #include "viewer/MdiChild.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -17,6 +21,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -27,21 +32,33 @@ namespace kelvo {
 namespace {
 const QString kTitle = QStringLiteral("Kelvo-Scan-Modul");
 
-// Swallows tool tips: the Scan button has no hint.
-class NoToolTip final : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::ToolTip; }
-};
+// Qt reads "[*]" in a window title as the place of its modified mark; doubled, it is shown
+// as it is. The window list shows the caption without the doubling.
+QString titleOf(const QString& caption)
+{
+    return QString(caption).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
+}
+QString captionOf(const QString& title)
+{
+    return QString(title).replace(QLatin1String("[*][*]"), QLatin1String("[*]"));
+}
 } // namespace
 
 TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services services,
-                       SessionState& session)
-    : m_session(session), m_services(std::move(services))
+                       SessionState& session, TKelvoScan** instance)
+    : m_session(session), m_services(std::move(services)), m_instance(instance)
 {
+    if (m_instance)
+        *m_instance = this;
     setObjectName(QStringLiteral("KelvoScan"));
     setWindowTitle(kTitle);
-    setWindowIcon(QIcon(programIcon(32)));
+    // Every window of the program carries its icon: image windows take it when they are
+    // made, dialogs from the application.
+    QIcon icon;
+    for (const int size : {16, 32, 64})
+        icon.addPixmap(programIcon(size));
+    QApplication::setWindowIcon(icon);
+    setWindowIcon(icon);
 
     m_mdi = new QMdiArea(this);
     m_mdi->setObjectName(QStringLiteral("MDIClient"));
@@ -54,6 +71,16 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
     m_befehlszeile->setObjectName(QStringLiteral("Befehlszeile"));
     m_befehlszeile->move(8, 6); // 8, 36 in the window, below the 30-pixel tool bar
     m_befehlszeile->lower();
+
+    // Where to start, while no image window is open; the menus stay as they are.
+    m_startHint = new QLabel(QStringLiteral("Datei > Öffnen zeigt ein Bild, Datei > Scannen scannt"), m_mdi->viewport());
+    m_startHint->setObjectName(QStringLiteral("StartHint"));
+    m_startHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QPalette quiet = m_startHint->palette();
+    quiet.setColor(QPalette::WindowText, m_mdi->background().color().darker(230));
+    m_startHint->setPalette(quiet);
+    m_startHint->adjustSize();
+    m_startHint->lower();
 
     createActions();
     createMenus();
@@ -68,11 +95,21 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
     m_scan = std::make_unique<ScanSession>(m_settings, m_session, *m_services.twain, *this,
                                            *m_services.launcher, *m_services.notifier,
                                            m_services.handOffDirectory);
+    if (m_services.terminationFd >= 0) {
+        // Heard in every event loop, the scanner's and a message box's included.
+        auto* notifier = new QSocketNotifier(m_services.terminationFd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            drainTerminationRequests(m_services.terminationFd);
+            terminate();
+        });
+    }
     formCreate(argv, locale);
 }
 
 TKelvoScan::~TKelvoScan()
 {
+    if (m_instance)
+        *m_instance = nullptr;
     // The image windows close after this body, when our own members are gone already.
     m_mdi->viewport()->removeEventFilter(this);
     m_mdi->disconnect(this);
@@ -205,6 +242,10 @@ void TKelvoScan::createMenus()
     help->setObjectName(QStringLiteral("Help1"));
     help->menuAction()->setStatusTip(QStringLiteral("Hilfethemen"));
     item(help, "HelpAboutItem", action(QStringLiteral("HelpAbout1")));
+
+    // Qt shows no hint for a disabled entry; the mouse over one shows its hint all the same.
+    for (QMenu* menu : {file, edit, m_windowMenu, help})
+        menu->installEventFilter(this);
 }
 
 void TKelvoScan::createToolBar()
@@ -231,13 +272,13 @@ void TKelvoScan::createToolBar()
     button("ToolbarHoriz", QStringLiteral("WindowTileHorizontal1"));
     button("ToolbarVert", QStringLiteral("WindowTileVertical1"));
 
-    // The Scan button carries its own glyph (the action has none) and no hint.
+    // The Scan button carries its own glyph (the action has none) and its own tool tip.
     QAction* scan = action(QStringLiteral("FileScan1"));
     auto* scanButton = new QToolButton(m_toolBar);
     scanButton->setObjectName(QStringLiteral("ToolbarScan"));
-    scanButton->setIcon(glyphIcon(GlyphPrinter));
+    scanButton->setIcon(glyphIcon(GlyphScanner));
     scanButton->setAutoRaise(true);
-    scanButton->installEventFilter(new NoToolTip(scanButton));
+    scanButton->setToolTip(QStringLiteral("Scannen"));
     connect(scanButton, &QToolButton::clicked, scan, &QAction::trigger);
     connect(scan, &QAction::changed, scanButton, [scanButton, scan] { scanButton->setEnabled(scan->isEnabled()); });
     m_toolBar->addWidget(scanButton);
@@ -261,6 +302,9 @@ void TKelvoScan::formCreate(const QStringList& argv, const QLocale& locale)
         showMessageBox(this, refused, QStringLiteral("Parameter"), MB_OK);
     if (!r.completed()) {
         showErrorBox(this, r.conversionError, kTitle);
+        // Without a display nobody could ever close the window.
+        if (!hasDisplay())
+            m_terminate = true;
         return;
     }
 
@@ -275,7 +319,8 @@ void TKelvoScan::formCreate(const QStringList& argv, const QLocale& locale)
         if (m_settings.RunMode == 'A' || m_settings.RunMode == 'C') {
             unsupported();
             setWindowState(Qt::WindowMinimized);
-        } else if (m_settings.RunMode == 'S') {
+        } else if (m_settings.RunMode == 'S' && !r.targetRefused) {
+            // A refused target name must not send the pages anywhere else.
             setWindowState(Qt::WindowMinimized);
             FileScan1Execute();
         }
@@ -307,6 +352,15 @@ bool TKelvoScan::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_mdi->viewport() && event->type() == QEvent::Paint)
         formPaint();
+    if (watched == m_mdi->viewport() && event->type() == QEvent::Resize)
+        placeStartHint();
+    if (event->type() == QEvent::MouseMove) {
+        if (auto* menu = qobject_cast<QMenu*>(watched)) {
+            const QAction* a = menu->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+            if (a && !a->isEnabled() && !a->isSeparator())
+                statusBar()->showMessage(a->statusTip());
+        }
+    }
     if (watched == menuBar() && event->type() == QEvent::MouseMove) {
         const QAction* a = menuBar()->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
         if (a && a->menu())
@@ -328,7 +382,8 @@ void TKelvoScan::OpenChildWindow(const QString& fileName)
 {
     m_pendingChildFile = fileName;
     auto* child = new TMDIChild(m_mdi, m_pendingChildFile, clientSizeForChildren());
-    child->setWindowTitle(fileName);
+    child->setWindowIcon(windowIcon());
+    child->setWindowTitle(titleOf(fileName));
     connect(child, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, [this] { updateActions(); }); });
     updateActions();
 }
@@ -376,6 +431,50 @@ void TKelvoScan::FileScan1Execute()
     scan->setEnabled(false); // no second session while one runs
     m_scan->FileScan1Execute();
     scan->setEnabled(true);
+    if (m_quitAfterScan) {
+        m_terminate = true;
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+}
+
+void TKelvoScan::terminate()
+{
+    setAnswerMessagesOnStderr(true);
+    // Open dialogs end as if cancelled (a question as No), so the scan can run to its end.
+    for (int guard = 0; guard < 16; ++guard) {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            break;
+        dialog->reject();
+    }
+    if (m_scan->running()) {
+        m_quitAfterScan = true;
+        m_scan->stop();
+        return;
+    }
+    m_terminate = true;
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TKelvoScan::salvageScan()
+{
+    m_scan->salvage();
+}
+
+void TKelvoScan::closeEvent(QCloseEvent* event)
+{
+    if (!m_scan->running()) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (m_quitAfterScan)
+        return;
+    if (showMessageBox(this, QStringLiteral("Der Scan läuft noch. Abbrechen und beenden?"), kTitle, MB_YESNO) == IDYES
+        && m_scan->running()) {
+        m_quitAfterScan = true;
+        m_scan->stop();
+    }
 }
 
 void TKelvoScan::updateActions()
@@ -385,7 +484,14 @@ void TKelvoScan::updateActions()
                              "WindowMinimizeAll1", "WindowArrangeAll1"})
         action(QLatin1String(name))->setEnabled(any);
     action(QStringLiteral("FileClose1"))->setEnabled(m_mdi->activeSubWindow() != nullptr || (any && m_mdi->currentSubWindow()));
+    m_startHint->setVisible(!any);
     rebuildWindowMenu();
+}
+
+void TKelvoScan::placeStartHint()
+{
+    const QSize area = m_mdi->viewport()->size();
+    m_startHint->move((area.width() - m_startHint->width()) / 2, (area.height() - m_startHint->height()) / 2);
 }
 
 void TKelvoScan::rebuildWindowMenu()
@@ -399,9 +505,13 @@ void TKelvoScan::rebuildWindowMenu()
     if (windows.isEmpty())
         return;
     m_windowListActions << m_windowMenu->addSeparator();
+    int number = 0;
     for (QMdiSubWindow* w : windows) {
-        QString caption = w->windowTitle();
-        auto* a = m_windowMenu->addAction(caption.replace(QLatin1Char('&'), QLatin1String("&&")));
+        // Numbered as on Windows; the first nine numbers are access keys.
+        ++number;
+        const QString caption = captionOf(w->windowTitle()).replace(QLatin1Char('&'), QLatin1String("&&"));
+        const QString prefix = number <= 9 ? QStringLiteral("&%1 ").arg(number) : QStringLiteral("%1 ").arg(number);
+        auto* a = m_windowMenu->addAction(prefix + caption);
         a->setCheckable(true);
         a->setChecked(w == m_mdi->activeSubWindow());
         connect(a, &QAction::triggered, this, [this, w] {

@@ -31,6 +31,7 @@ struct Services {
     Launcher* launcher = nullptr;
     Notifier* notifier = nullptr;
     QString handOffDirectory;
+    int terminationFd = -1; // readable when SIGTERM/SIGINT asked the program to end
 };
 
 class TKelvoScan final : public QMainWindow, public ScanUi {
@@ -38,7 +39,10 @@ class TKelvoScan final : public QMainWindow, public ScanUi {
 public:
     // argv: the program name and its arguments. `session` holds the process-wide page
     // count, which /+ may set.
-    TKelvoScan(const QStringList& argv, const QLocale& locale, Services services, SessionState& session);
+    // `instance`, when given, points at this window for as long as it exists (from before
+    // an unattended scan in the constructor), for the process's exit handler.
+    TKelvoScan(const QStringList& argv, const QLocale& locale, Services services, SessionState& session,
+               TKelvoScan** instance = nullptr);
     ~TKelvoScan() override;
 
     void setAboutBox(TAboutBox* box) { m_aboutBox = box; }
@@ -50,12 +54,20 @@ public:
     void HelpAbout1Execute();
     void FileExit1Execute();
     void FileScan1Execute();
+    // The program is asked to end (SIGTERM, SIGINT): nothing waits for a click any more; a
+    // running scan stops after the page being stored, writes what it has and hands off; then
+    // the program quits.
+    void terminate();
+    // The process is going away unasked (the X server died): writes what the running scan
+    // has, without any window.
+    void salvageScan();
 
     const ScanSettings& settings() const { return m_settings; }
     QAction* action(const QString& name) const { return m_actions.value(name); }
     QMenu* windowMenu() const { return m_windowMenu; }
     QMdiArea* mdiArea() const { return m_mdi; }
     QLabel* befehlszeile() const { return m_befehlszeile; }
+    QLabel* startHint() const { return m_startHint; }
     // The main window's client size below its menu bar, which image windows size against.
     QSize clientSizeForChildren() const;
 
@@ -69,6 +81,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // During a scan, closing asks first, then cancels the scan and closes when it has ended.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void createActions();
@@ -78,6 +92,7 @@ private:
     void formPaint();
     void updateActions();
     void rebuildWindowMenu();
+    void placeStartHint();
     // Tiles the image windows stacked in the given direction.
     void tile(Qt::Orientation stacking);
     void minimizeAll();
@@ -93,12 +108,15 @@ private:
     TAboutBox* m_aboutBox = nullptr;
     QMdiArea* m_mdi = nullptr;
     QLabel* m_befehlszeile = nullptr;
+    QLabel* m_startHint = nullptr;
     QToolBar* m_toolBar = nullptr;
     QMenu* m_windowMenu = nullptr;
     QList<QAction*> m_windowListActions;
     QMap<QString, QAction*> m_actions;
     QString m_pendingChildFile;
     bool m_terminate = false;
+    bool m_quitAfterScan = false;
+    TKelvoScan** m_instance = nullptr;
 };
 
 } // namespace kelvo

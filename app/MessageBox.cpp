@@ -1,5 +1,6 @@
 #include "app/MessageBox.h"
 
+#include "platform/Display.h"
 #include "scan/ScanUi.h"
 
 #include <QMessageBox>
@@ -21,15 +22,9 @@ int answerOnStderr(const QString& text, const QString& caption, int flags)
 }
 } // namespace
 
-bool runsWithoutDisplay()
-{
-    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 void prepareDisplayMode()
 {
-    if (runsWithoutDisplay()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!chooseDisplay()) {
         g_onStderr = true;
         // Standard error carries the program's messages for the caller, one per line: Qt's
         // own remarks (the offscreen platform, codecs, paths) stay out of it.

@@ -12,10 +12,9 @@ class QWidget;
 
 namespace kelvo {
 
-// True when neither DISPLAY nor WAYLAND_DISPLAY is set; decided once at start-up.
-bool runsWithoutDisplay();
 // Must be called before the QApplication is created: picks the offscreen platform when
-// there is no display.
+// there is no usable display (none named, or one that does not answer), and then answers
+// every message box on standard error.
 void prepareDisplayMode();
 // Forces the unattended behaviour in tests that run on the offscreen platform.
 void setAnswerMessagesOnStderr(bool on);

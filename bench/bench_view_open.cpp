@@ -38,6 +38,7 @@ struct NoTwain final : kelvo::TwainLayer {
     int enableDuplex(int) override { return -101; }
     int endCapabilityNegotiation() override { return -101; }
     int acquire(const kelvo::PageCallback&, int, const kelvo::ProgressCallback&) override { return -101; }
+    void requestCancel() override {}
     int endSession() override { return 1; }
 };
 struct NoLauncher final : kelvo::Launcher {

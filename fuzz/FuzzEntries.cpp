@@ -162,7 +162,7 @@ void checkPcxImage(const QImage& image)
 {
     const QImage::Format f = image.format();
     require(f == QImage::Format_Mono || f == QImage::Format_Indexed8 || f == QImage::Format_Grayscale8
-                || f == QImage::Format_RGB888,
+                || f == QImage::Format_RGB888 || f == QImage::Format_RGB32 || f == QImage::Format_ARGB32,
             "PCX decoded to an unexpected pixel format");
     if (f == QImage::Format_Mono)
         require(image.colorCount() == 2, "1-bit PCX without two colours");
@@ -385,10 +385,6 @@ bool pcx(const uint8_t* data, size_t size)
 {
     QImageReader::setAllocationLimit(kPcxAllocationLimitMb);
     QByteArray bytes = bytesOf(data, size);
-    // 256-colour files keep their palette at the end; a stream reads it after the pixels,
-    // a seekable file from the end, so the two may disagree on such files.
-    const bool paletteAtEnd = size > 65 && data[3] == 8 && data[65] == 1;
-
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     PcxHandler handler;
@@ -414,12 +410,9 @@ bool pcx(const uint8_t* data, size_t size)
     streamHandler.setDevice(&stream);
     QImage streamed;
     const bool streamDecoded = PcxHandler::canRead(&stream) && streamHandler.read(&streamed);
-    if (!paletteAtEnd) {
-        require(streamDecoded == decoded, "PCX decodes from a file but not from a stream, or back");
-        require(streamed == image, "PCX from a stream differs from the file");
-    } else if (streamDecoded) {
-        checkPcxImage(streamed);
-    }
+    // Files and streams are read front to back alike, the palette included.
+    require(streamDecoded == decoded, "PCX decodes from a file but not from a stream, or back");
+    require(streamed == image, "PCX from a stream differs from the file");
     return decoded;
 }
 

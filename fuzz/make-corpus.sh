@@ -75,6 +75,10 @@ pnmtotiff -g4 "$tmp/mono.pbm" >"$img/mono_1bit_11x6.tif" 2>/dev/null
 pnmtotiff -lzw "$tmp/gray.pgm" >"$img/gray_8bit_9x5.tif" 2>/dev/null
 pnmtotiff -packbits -truecolor "$tmp/rgb.ppm" >"$img/rgb_24bit_7x5.tif" 2>/dev/null
 pnmtotiff -none -truecolor "$tmp/c16.ppm" >"$img/c16_24bit_13x4.tif" 2>/dev/null
+# TGA: no signature of its own; true colour stored and run-length encoded, and gray
+ppmtotga -rgb -norle <"$tmp/rgb.ppm" >"$img/rgb_24bit_7x5.tga" 2>/dev/null
+ppmtotga -rgb <"$tmp/c16.ppm" >"$img/c16rle_24bit_13x4.tga" 2>/dev/null
+ppmtotga -mono <"$tmp/gray.pgm" >"$img/gray_8bit_9x5.tga" 2>/dev/null
 # PCX: 1 bit one plane, 16 colours in four planes and packed, 256-colour palette, 24 bit,
 # and GraphicsMagick's own writer
 ppmtopcx "$tmp/mono.pbm" >"$pcx/mono_1bit_11x6.pcx" 2>/dev/null

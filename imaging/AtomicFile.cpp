@@ -39,9 +39,18 @@ bool AtomicFile::open()
 {
     const QByteArray target = QFile::encodeName(m_fileName);
     struct stat st {};
-    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        m_error = Error::SymbolicLink;
-        return false;
+    if (::lstat(target.constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            m_error = Error::SymbolicLink;
+            return false;
+        }
+        // The rename would replace a file the user may not write (read-only, or another
+        // user's in a directory of ours), or a directory, pipe or device: refused as a file
+        // that cannot be created.
+        if (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
+            m_error = Error::Create;
+            return false;
+        }
     }
     const QFileInfo fi(m_fileName);
     QByteArray templ = QFile::encodeName(fi.absolutePath() + QLatin1String("/.") + fi.fileName())

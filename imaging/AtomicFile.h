@@ -18,8 +18,9 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Creates the temporary file; false when the directory cannot take it or a symbolic link
-    // stands at the name (see error()).
+    // Creates the temporary file; false when the directory cannot take it, a symbolic link
+    // stands at the name, or the name holds something the user may not replace: a file they
+    // cannot write, or no regular file (see error()).
     bool open();
     QFile& device() { return m_file; }
     // Flushes, syncs (unless a scratch file), closes and renames; false (and nothing left behind) on any failure.

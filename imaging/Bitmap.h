@@ -15,6 +15,10 @@ struct Bitmap {
     int bitsPerPixel = 0;
     int xResolution = 0;     // dots per inch
     int yResolution = 0;
+    // Resolution the scanner reported using for this page (dots per inch; 0: not known). It may
+    // differ from the one asked for when the device rounds or clamps.
+    double scannedXResolution = 0;
+    double scannedYResolution = 0;
     int viewOrientation = 1; // EXIF/TIFF orientation 1..8; 5..8 swap width and height on screen
     bool allocated = false;
 

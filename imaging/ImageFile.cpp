@@ -1,12 +1,16 @@
 #include "imaging/ImageFile.h"
 
 #include "imaging/Pcx.h"
+#include "imaging/Tga.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <QTransform>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -41,34 +45,80 @@ int orientationOf(QImageIOHandler::Transformations t)
     return 1;
 }
 
-bool isExistingFile(const QString& fileName)
+// Opens `fileName` for reading only when it is a regular file. A FIFO would block in open()
+// or read forever, a device would be read without end: both count as missing. The name is
+// checked before opening (opening a device can have effects of its own) and the opened file
+// again, in case the name was replaced in between.
+enum class OpenResult { Opened, Missing, Unreadable };
+OpenResult openRegularFile(const QString& fileName, QFile& file)
 {
-    const QFileInfo fi(fileName);
-    return fi.exists() && !fi.isDir();
+    const QByteArray native = QFile::encodeName(fileName);
+    struct stat st {};
+    if (native.isEmpty() || ::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return OpenResult::Missing;
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return OpenResult::Unreadable;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return OpenResult::Missing;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return OpenResult::Unreadable;
+    }
+    return OpenResult::Opened;
 }
 
-// Qt's readers identify by content first, so a wrong extension does not matter.
-std::unique_ptr<QImageReader> readerFor(const QString& fileName)
+int openResultCode(OpenResult r)
 {
-    auto reader = std::make_unique<QImageReader>(fileName);
+    return r == OpenResult::Missing ? ERROR_FILE_NOT_FOUND : ERROR_FILE_READ;
+}
+
+// Qt's readers identify by content, so a wrong extension does not matter.
+std::unique_ptr<QImageReader> readerFor(QIODevice* device)
+{
+    device->seek(0);
+    auto reader = std::make_unique<QImageReader>(device);
     reader->setAutoTransform(false);
     reader->setDecideFormatFromContent(true);
     return reader;
 }
 
-// PCX, which Qt cannot read, goes through our own handler.
-struct PcxFile {
-    QFile file;
-    PcxHandler handler;
-    explicit PcxFile(const QString& name) : file(name) {}
-    bool open()
-    {
-        if (!file.open(QIODevice::ReadOnly) || !PcxHandler::canRead(&file))
-            return false;
-        handler.setDevice(&file);
-        return true;
-    }
-};
+// The size a reader reports without decoding. Some handlers report none or a wrong one (a
+// top-down BMP has a negative height); then the image itself is decoded to learn it.
+QSize imageSize(QIODevice* device, QImage::Format* format)
+{
+    auto reader = readerFor(device);
+    if (!reader->canRead())
+        return {};
+    const QSize size = reader->size();
+    *format = reader->imageFormat();
+    if (size.isValid() && !size.isEmpty())
+        return size;
+    QImage img;
+    reader = readerFor(device);
+    if (!reader->read(&img) || img.isNull())
+        return {};
+    *format = img.format();
+    return img.size();
+}
+
+// TGA has no signature, and Qt's readers may claim such a file for another format: it goes
+// to our reader first when its name or its footer says TGA, and after Qt's readers otherwise.
+bool namedTga(const QString& fileName)
+{
+    return fileName.endsWith(QLatin1String(".tga"), Qt::CaseInsensitive);
+}
+
+bool readTgaFrom(QIODevice* device, QImage* img)
+{
+    device->seek(0);
+    return tgaCanRead(device) && readTga(device, img) && !img->isNull();
+}
 
 } // namespace
 
@@ -84,12 +134,14 @@ int L_FileInfo(const QString& fileName, FileInfo& info, uint32_t structSize)
 {
     if (structSize != FILEINFO_SIZE && structSize != FILEINFO_SIZE_OLD)
         return ERROR_INV_STRUCT_SIZE;
-    if (!isExistingFile(fileName))
-        return ERROR_FILE_NOT_FOUND;
+    QFile file;
+    if (const OpenResult r = openRegularFile(fileName, file); r != OpenResult::Opened)
+        return openResultCode(r);
     ensureImageReadersReady();
-    PcxFile pcx(fileName);
-    if (pcx.open()) {
-        const QSize size = pcx.handler.option(QImageIOHandler::Size).toSize();
+    if (PcxHandler::canRead(&file)) {
+        PcxHandler handler;
+        handler.setDevice(&file);
+        const QSize size = handler.option(QImageIOHandler::Size).toSize();
         if (!size.isValid() || size.isEmpty())
             return ERROR_FILE_READ;
         info.StructSize = structSize;
@@ -100,42 +152,65 @@ int L_FileInfo(const QString& fileName, FileInfo& info, uint32_t structSize)
         info.ViewOrientation = 1;
         return SUCCESS;
     }
-    auto reader = readerFor(fileName);
-    const QSize size = reader->size();
-    if (!reader->canRead() || !size.isValid() || size.isEmpty())
-        return ERROR_FILE_READ;
+    const bool tgaFirst = tgaCanRead(&file) && (namedTga(fileName) || tgaHasFooter(&file));
+    QImage::Format fmt = QImage::Format_Invalid;
+    QSize size;
+    if (!tgaFirst)
+        size = imageSize(&file, &fmt);
+    int format = 0;
+    int orientation = 1;
+    if (!size.isValid() || size.isEmpty()) {
+        QImage tga;
+        if (!readTgaFrom(&file, &tga))
+            return ERROR_FILE_READ;
+        size = tga.size();
+        fmt = tga.format();
+    } else {
+        auto reader = readerFor(&file);
+        format = formatCodeOf(reader->format());
+        orientation = orientationOf(reader->transformation());
+    }
     info.StructSize = structSize;
-    info.Format = formatCodeOf(reader->format());
+    info.Format = format;
     info.Width = size.width();
     info.Height = size.height();
-    const QImage::Format fmt = reader->imageFormat();
     info.BitsPerPixel = fmt == QImage::Format_Mono || fmt == QImage::Format_MonoLSB ? 1
                         : (fmt == QImage::Format_Grayscale8 || fmt == QImage::Format_Indexed8) ? 8
                                                                                                 : 24;
-    info.ViewOrientation = orientationOf(reader->transformation());
+    info.ViewOrientation = orientation;
     return SUCCESS;
 }
 
 int L_LoadFile(const QString& fileName, Bitmap& bitmap, const FileInfo* info)
 {
     L_FreeBitmap(bitmap);
-    if (!isExistingFile(fileName))
-        return ERROR_FILE_NOT_FOUND;
+    QFile file;
+    if (const OpenResult r = openRegularFile(fileName, file); r != OpenResult::Opened)
+        return openResultCode(r);
     ensureImageReadersReady();
-    PcxFile pcx(fileName);
-    if (pcx.open()) {
+    if (PcxHandler::canRead(&file)) {
+        PcxHandler handler;
+        handler.setDevice(&file);
         QImage img;
-        if (!pcx.handler.read(&img) || img.isNull())
+        if (!handler.read(&img) || img.isNull())
             return ERROR_FILE_READ;
         bitmap = Bitmap::fromImage(std::move(img), 1);
         return SUCCESS;
     }
-    auto reader = readerFor(fileName);
-    const int orientation = info ? info->ViewOrientation : orientationOf(reader->transformation());
     QImage img;
-    if (!reader->read(&img) || img.isNull())
+    if (tgaCanRead(&file) && (namedTga(fileName) || tgaHasFooter(&file)) && readTgaFrom(&file, &img)) {
+        bitmap = Bitmap::fromImage(std::move(img), 1);
+        return SUCCESS;
+    }
+    const int orientation = info ? info->ViewOrientation : orientationOf(readerFor(&file)->transformation());
+    auto reader = readerFor(&file);
+    if (reader->read(&img) && !img.isNull()) {
+        bitmap = Bitmap::fromImage(std::move(img), orientation);
+        return SUCCESS;
+    }
+    if (!readTgaFrom(&file, &img))
         return ERROR_FILE_READ;
-    bitmap = Bitmap::fromImage(std::move(img), orientation);
+    bitmap = Bitmap::fromImage(std::move(img), 1);
     return SUCCESS;
 }
 

@@ -33,7 +33,7 @@ void putLe16(uchar* p, int v)
     p[1] = uchar((v >> 8) & 0xFF);
 }
 
-enum class Layout { Mono, BitPlanes, Nibbles, Palette256, Rgb };
+enum class Layout { Mono, BitPlanes, Packed, Palette256, Rgb, Rgba };
 
 struct Header {
     Layout layout = Layout::Mono;
@@ -44,6 +44,7 @@ struct Header {
     int height = 0;
     int xDpi = 0;
     int yDpi = 0;
+    bool rle = true; // else the lines are stored as they are
     QList<QRgb> headerColours; // colour table for the layouts of up to 16 colours
 };
 
@@ -51,11 +52,13 @@ bool parseHeader(const uchar* h, Header& hd)
 {
     if (h[0] != 0x0A)
         return false;
+    // Version 1 is not documented, but writers use it for files like those of version 0.
     const int version = h[1];
-    if (version != 0 && version != 2 && version != 3 && version != 4 && version != 5)
+    if (version > 5)
         return false;
-    if (h[2] != 1) // only RLE data
+    if (h[2] > 1) // 1: RLE, 0: stored as it is
         return false;
+    hd.rle = h[2] == 1;
 
     hd.bitsPerPixel = h[3];
     hd.planes = h[65];
@@ -63,12 +66,14 @@ bool parseHeader(const uchar* h, Header& hd)
         hd.layout = Layout::Mono;
     else if (hd.bitsPerPixel == 1 && hd.planes >= 2 && hd.planes <= 4)
         hd.layout = Layout::BitPlanes;
-    else if (hd.bitsPerPixel == 4 && hd.planes == 1)
-        hd.layout = Layout::Nibbles;
+    else if ((hd.bitsPerPixel == 2 || hd.bitsPerPixel == 4) && hd.planes == 1)
+        hd.layout = Layout::Packed;
     else if (hd.bitsPerPixel == 8 && hd.planes == 1)
         hd.layout = Layout::Palette256;
     else if (hd.bitsPerPixel == 8 && hd.planes == 3)
         hd.layout = Layout::Rgb;
+    else if (hd.bitsPerPixel == 8 && hd.planes == 4)
+        hd.layout = Layout::Rgba;
     else
         return false;
 
@@ -86,7 +91,7 @@ bool parseHeader(const uchar* h, Header& hd)
     hd.xDpi = le16(h + 12);
     hd.yDpi = le16(h + 14);
 
-    if (hd.layout == Layout::Mono || hd.layout == Layout::BitPlanes || hd.layout == Layout::Nibbles) {
+    if (hd.layout == Layout::Mono || hd.layout == Layout::BitPlanes || hd.layout == Layout::Packed) {
         const int count = 1 << (hd.bitsPerPixel * hd.planes);
         const uchar* p = h + 16;
         bool allOneColour = true;
@@ -292,25 +297,13 @@ bool PcxHandler::read(QImage* image)
     if (!parseHeader(h, hd))
         return false;
 
-    // The 256-colour palette sits at the end of the file. On a random-access device read it
-    // first and keep the pixel data from running into it; otherwise it follows the data.
+    // The 256-colour palette follows the pixel data, after its marker byte. Writers put
+    // padding between them or bytes after the palette, so it is looked for, not taken from
+    // a fixed place before the end.
     std::array<uchar, kPaletteBlockSize> paletteBlock{};
-    bool havePalette = false;
-    qint64 dataLimit = -1;
-    if (hd.layout == Layout::Palette256 && !dev->isSequential()) {
-        const qint64 dataStart = dev->pos();
-        const qint64 end = dev->size();
-        if (end - dataStart < kPaletteBlockSize || !dev->seek(end - kPaletteBlockSize))
-            return false;
-        if (dev->read(reinterpret_cast<char*>(paletteBlock.data()), kPaletteBlockSize) != kPaletteBlockSize
-            || !dev->seek(dataStart))
-            return false;
-        havePalette = true;
-        dataLimit = end - kPaletteBlockSize - dataStart;
-    }
-
     const QImage::Format format = hd.layout == Layout::Mono ? QImage::Format_Mono
         : hd.layout == Layout::Rgb                          ? QImage::Format_RGB888
+        : hd.layout == Layout::Rgba                         ? QImage::Format_ARGB32
                                                             : QImage::Format_Indexed8;
     QImage img;
     if (!QImageIOHandler::allocateImage(QSize(hd.width, hd.height), format, &img))
@@ -318,11 +311,14 @@ bool PcxHandler::read(QImage* image)
 
     const int bpl = hd.bytesPerLine;
     std::vector<uchar> line(size_t(bpl) * size_t(hd.planes));
-    ByteSource src(dev, dataLimit);
+    ByteSource src(dev, -1);
     int runLeft = 0;
     uchar runValue = 0;
+    bool anyAlpha = false;
     for (int y = 0; y < hd.height; ++y) {
-        if (!decodeLine(src, line.data(), int(line.size()), runLeft, runValue))
+        const bool lineRead = hd.rle ? decodeLine(src, line.data(), int(line.size()), runLeft, runValue)
+                                     : src.read(line.data(), int(line.size()));
+        if (!lineRead)
             return false;
         uchar* out = img.scanLine(y);
         switch (hd.layout) {
@@ -337,10 +333,13 @@ bool PcxHandler::read(QImage* image)
                 out[x] = uchar(index);
             }
             break;
-        case Layout::Nibbles:
+        case Layout::Packed: {
+            // 2 or 4 bits a pixel, the leftmost pixel in the high bits.
+            const int bits = hd.bitsPerPixel, perByte = 8 / bits, mask = (1 << bits) - 1;
             for (int x = 0; x < hd.width; ++x)
-                out[x] = uchar((line[size_t(x / 2)] >> ((x % 2) ? 0 : 4)) & 0x0F);
+                out[x] = uchar((line[size_t(x / perByte)] >> (8 - bits * (x % perByte + 1))) & mask);
             break;
+        }
         case Layout::Palette256:
             std::memcpy(out, line.data(), size_t(hd.width));
             break;
@@ -351,21 +350,33 @@ bool PcxHandler::read(QImage* image)
                 out[3 * x + 2] = line[size_t(2 * bpl + x)];
             }
             break;
+        case Layout::Rgba: {
+            auto* px = reinterpret_cast<QRgb*>(out);
+            for (int x = 0; x < hd.width; ++x) {
+                const uchar a = line[size_t(3 * bpl + x)];
+                anyAlpha = anyAlpha || a != 0;
+                px[x] = qRgba(line[size_t(x)], line[size_t(bpl + x)], line[size_t(2 * bpl + x)], a);
+            }
+            break;
+        }
         }
     }
 
     if (hd.layout == Layout::Palette256) {
-        if (!havePalette) {
-            if (!src.read(paletteBlock.data(), kPaletteBlockSize))
-                return false;
+        int c;
+        while ((c = src.get()) >= 0 && c != kPaletteMarker) {
         }
-        if (paletteBlock[0] != kPaletteMarker)
+        if (c != kPaletteMarker || !src.read(paletteBlock.data() + 1, kPaletteBlockSize - 1))
             return false;
         const QList<QRgb> colours = paletteFromBytes(paletteBlock.data() + 1);
         if (isGrayRamp(colours))
             img.reinterpretAsFormat(QImage::Format_Grayscale8);
         else
             img.setColorTable(colours);
+    } else if (hd.layout == Layout::Rgba) {
+        // A fourth plane of zeros is no alpha channel: such files are meant opaque.
+        if (!anyAlpha)
+            img.reinterpretAsFormat(QImage::Format_RGB32);
     } else if (hd.layout != Layout::Rgb) {
         img.setColorTable(hd.headerColours);
     }

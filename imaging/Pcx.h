@@ -16,9 +16,11 @@ inline constexpr int kPcxMaxDimension = 32767;
 class PcxHandler : public QImageIOHandler {
 public:
     bool canRead() const override;
-    // Decodes one PCX image: Format_Mono (1 bit), Format_Indexed8 (16 colours in planes or
-    // packed nibbles, or 256 colours), Format_Grayscale8 (256 colours forming the gray ramp),
-    // Format_RGB888 (24 bit). False on any header, data or device problem.
+    // Decodes one PCX image, run-length encoded or stored as it is: Format_Mono (1 bit),
+    // Format_Indexed8 (4 or 16 colours in planes or packed 2- or 4-bit pixels, or 256
+    // colours), Format_Grayscale8 (256 colours forming the gray ramp), Format_RGB888 (24 bit),
+    // Format_ARGB32 (four 8-bit planes; Format_RGB32 when the fourth is all zero). False on
+    // any header, data or device problem.
     bool read(QImage* image) override;
     bool supportsOption(ImageOption option) const override;
     QVariant option(ImageOption option) const override;

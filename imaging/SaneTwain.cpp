@@ -59,10 +59,12 @@ std::atomic<bool> g_saneAlive{false};
 
 class SaneLibrary {
 public:
+    // Never destroyed: an exit() from elsewhere (Qt's, when the X server dies) must not pull
+    // the library away under a reader thread that is still in the backend.
     static SaneLibrary& instance()
     {
-        static SaneLibrary library;
-        return library;
+        static SaneLibrary* library = new SaneLibrary;
+        return *library;
     }
     bool ok() const { return ok_; }
 
@@ -815,6 +817,7 @@ struct SaneTwain::Impl {
     bool acquiring = false;
     bool closeAfterAcquire = false;
     Run* run = nullptr;
+    std::function<void()> cancel; // stops the running acquisition (requestCancel)
     std::vector<std::pair<QByteArray, QByteArray>> extras;
     std::atomic<int> pagesQueued{0};
     std::atomic<int> maxWaiting{0};
@@ -1172,6 +1175,12 @@ int SaneTwain::endCapabilityNegotiation()
     return ACQUIRE_SUCCESS;
 }
 
+void SaneTwain::requestCancel()
+{
+    if (d->cancel)
+        d->cancel();
+}
+
 int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress)
 {
     if (d->acquiring)
@@ -1246,6 +1255,13 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     } joiner{run, reader};
 
     std::optional<int> stoppedWith;  // the callback's answer when it asked to stop
+    d->cancel = [&run, &stoppedWith] {
+        if (!stoppedWith)
+            stoppedWith = ACQUIRE_CANCELLED;
+        run.requestStop();
+        if (run.wake)
+            run.wake();
+    };
     for (;;) {
         std::optional<QueueItem> item;
         bool finished = false;
@@ -1270,6 +1286,8 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
                 continue;
             }
             Bitmap page = Bitmap::fromImage(std::move(item->page));
+            page.scannedXResolution = run.xDpi;
+            page.scannedYResolution = run.yDpi;
             const int answer = onPage ? onPage(page) : ACQUIRE_SUCCESS;
             page.free();
             {
@@ -1290,6 +1308,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         loop->exec();
     }
     reader.join();
+    d->cancel = nullptr;
 
     return stoppedWith ? *stoppedWith : run.result;
 }

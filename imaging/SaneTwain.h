@@ -37,6 +37,7 @@ public:
     int enableDuplex(int enable) override;
     int endCapabilityNegotiation() override;
     int acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress) override;
+    void requestCancel() override;
     int endSession() override;
 
     // A device option the negotiation has no word for, set at every acquisition after the

@@ -84,6 +84,10 @@ public:
     virtual int enableDuplex(int enable) = 0;
     virtual int endCapabilityNegotiation() = 0;
     virtual int acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress) = 0;
+    // Asks a running acquire() to stop, from the thread that called it (a button, a signal):
+    // the page being stored is finished, every page stored stays, and acquire() returns
+    // ACQUIRE_CANCELLED. Does nothing when no acquisition runs.
+    virtual void requestCancel() = 0;
     virtual int endSession() = 0;
 };
 

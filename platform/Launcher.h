@@ -13,11 +13,12 @@ public:
     // Splits `program` like a shell command line (quotes respected), appends `fileArg` as one
     // argument and starts it detached. Starts nothing and returns false for a blank program.
     virtual bool startViewer(const QString& program, const QString& fileArg) = 0;
-    // Opens `file` with the desktop's default application.
+    // Opens `file` with the desktop's default application; nothing without a display.
     virtual bool openWithDefaultApplication(const QString& file) = 0;
 };
 
-// The real thing: QProcess::startDetached, and xdg-open for the default application.
+// The real thing: QProcess::startDetached with /dev/null as standard input, output and
+// error, and xdg-open for the default application.
 class SystemLauncher final : public Launcher {
 public:
     bool startViewer(const QString& program, const QString& fileArg) override;

@@ -3,6 +3,8 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -131,16 +133,30 @@ struct SectionView {
 SectionView g_view;
 
 // Puts `text` at the first byte of the shared section; false when that is not possible.
+// Names in /dev/shm are shared by every user: an object that another user made, or that
+// others may read or write, could hand a forged name to the caller or be shrunk under our
+// mapping. It is left alone, and the caller hears why on standard error.
 bool writeSection(const QByteArray& text)
 {
-    const int fd = shm_open(kSectionName, O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0)
+    const int fd = shm_open(kSectionName, O_CREAT | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "KELVODATA1: gemeinsamer Speicher %s nicht nutzbar (%s), keine Benachrichtigung\n",
+                     kSectionName, std::strerror(errno));
         return false;
-    const std::size_t needed = std::max(kMinSectionSize, static_cast<std::size_t>(text.size()));
+    }
     struct stat st {};
-    bool ok = fstat(fd, &st) == 0;
-    // Only ever grown: a bigger object left by someone else keeps its size.
-    if (ok && static_cast<std::size_t>(st.st_size) < needed)
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+        close(fd);
+        std::fprintf(stderr,
+                     "KELVODATA1: gemeinsamer Speicher %s gehört einem anderen Benutzer oder ist für "
+                     "andere zugänglich, keine Benachrichtigung\n",
+                     kSectionName);
+        return false;
+    }
+    const std::size_t needed = std::max(kMinSectionSize, static_cast<std::size_t>(text.size()));
+    bool ok = true;
+    // Only ever grown: a bigger object left by an earlier run keeps its size.
+    if (static_cast<std::size_t>(st.st_size) < needed)
         ok = ftruncate(fd, static_cast<off_t>(needed)) == 0;
     void* address = ok ? mmap(nullptr, needed, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
                        : MAP_FAILED;

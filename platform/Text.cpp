@@ -1,6 +1,5 @@
 #include "platform/Text.h"
 
-#include <QLocale>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -20,7 +19,14 @@ QString fromNarrow(const QByteArray& s)
 
 QString upperNarrow(const QString& s)
 {
-    return QLocale().toUpper(fromNarrow(toNarrow(s)));
+    // Unicode's locale-independent rule, as Windows upper-cases: i stays I under a Turkish
+    // locale, so /Cgif still names GIF.
+    return fromNarrow(toNarrow(s)).toUpper();
+}
+
+bool isExactNarrow(const QByteArray& bytes)
+{
+    return toNarrow(fromNarrow(bytes)) == bytes;
 }
 
 } // namespace kelvo

@@ -3,8 +3,12 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kelvo {
@@ -14,14 +18,14 @@ namespace {
 constexpr char kFileName[] = "/SendToKelvo.TXT";
 constexpr char kFrame = '\x04';
 
-// Creates `path` only when nothing of that name exists (a symlink counts: it is not
-// followed) and writes `bytes` to it. Failures are silent; the session goes on.
-void createOnce(const QString& path, const QByteArray& bytes)
+void reportNotWritten(const QByteArray& path, const char* reason)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return;
+    std::fprintf(stderr, "SendToKelvo.TXT nicht geschrieben: %s: %s\n", path.constData(), reason);
+    std::fflush(stderr);
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
     const char* p = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
@@ -29,11 +33,42 @@ void createOnce(const QString& path, const QByteArray& bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            break;
+            return false;
         p += n;
         left -= n;
     }
-    close(fd);
+    return true;
+}
+
+// Creates `path` holding `bytes`, complete or not at all: the bytes go to a temporary file in
+// the same directory, which is then linked to the name. link() fails when anything stands at
+// the name (a symbolic link too), so an existing file is never overwritten, and a caller that
+// reads the file the moment it appears reads all of it. A failure is one line on standard
+// error; the session goes on.
+void createOnce(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray native = QFile::encodeName(path);
+    QByteArray temp = native;
+    temp.insert(temp.lastIndexOf('/') + 1, '.');
+    temp += ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        reportNotWritten(native, std::strerror(errno));
+        return;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    bool ok = writeAll(fd, bytes) && fchmod(fd, 0644 & ~mask) == 0 && fsync(fd) == 0;
+    int error = ok ? 0 : errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && link(temp.constData(), native.constData()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    unlink(temp.constData());
+    if (!ok)
+        reportNotWritten(native, error == EEXIST ? "die Datei besteht bereits (der Aufrufer hat sie nicht gelöscht)"
+                                                 : std::strerror(error ? error : EIO));
 }
 
 } // namespace

@@ -16,8 +16,9 @@ QByteArray handOffRecord(const QByteArray& fileName, int count, const QByteArray
 QByteArray notificationText(const QByteArray& record);
 
 // Creates directory/SendToKelvo.TXT holding the record unless something of that name exists
-// already (which stays untouched), then, for a count above 1, sends the notification.
-// Reports nothing; callers pass executableDir() as the directory.
+// already (which stays untouched), then, for a count above 1, sends the notification. The
+// file appears complete or not at all. A file that could not be written is one line on
+// standard error, naming it and the reason. Callers pass executableDir() as the directory.
 void WriteHandOff(const QByteArray& fileName, int count, const QByteArray& code,
                   const QString& directory, Notifier& notifier);
 

@@ -5,7 +5,13 @@
 #include "platform/Text.h"
 #include "scan/PageNaming.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
 #include <limits>
+
+#include <sys/stat.h>
 
 namespace kelvo {
 
@@ -20,21 +26,50 @@ int truncatedResolution(double resolution)
     return static_cast<int>(resolution);
 }
 
-void stampResolution(Bitmap& page, int dpi)
+void stampResolution(Bitmap& page, int xDpi, int yDpi)
 {
-    page.xResolution = dpi;
-    page.yResolution = dpi;
+    page.xResolution = xDpi;
+    page.yResolution = yDpi;
     // The page owns its pixels, so this does not copy them.
-    const int dpm = qRound(dpi / 0.0254);
-    if (page.image.dotsPerMeterX() != dpm)
-        page.image.setDotsPerMeterX(dpm);
-    if (page.image.dotsPerMeterY() != dpm)
-        page.image.setDotsPerMeterY(dpm);
+    const int dpmX = qRound(xDpi / 0.0254);
+    const int dpmY = qRound(yDpi / 0.0254);
+    if (page.image.dotsPerMeterX() != dpmX)
+        page.image.setDotsPerMeterX(dpmX);
+    if (page.image.dotsPerMeterY() != dpmY)
+        page.image.setDotsPerMeterY(dpmY);
+}
+
+// The stamp of one axis: the truncated request, unless the scanner recorded in the page that
+// it used another resolution (it rounds or clamps: 250 → 300, 1200 → 600); a page stamped
+// with a resolution it was not scanned at prints at the wrong size.
+int stampFor(double requested, double used)
+{
+    return used >= 1.0 && std::abs(used - requested) >= 1.0 ? truncatedResolution(used)
+                                                             : truncatedResolution(requested);
 }
 
 bool isPdf(const QString& formatName)
 {
     return formatName.toUpper() == QLatin1String("PDF");
+}
+
+// Anything at the name, a dangling symbolic link included.
+bool entryExists(const QString& name)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(name).constData(), &st) == 0;
+}
+
+QString absoluteName(const QString& name)
+{
+    return QFileInfo(name).absoluteFilePath();
+}
+
+// Saturates instead of wrapping: a start value of 2147483647 must not turn negative.
+void countPage(int32_t& counter)
+{
+    if (counter < std::numeric_limits<int32_t>::max())
+        ++counter;
 }
 
 } // namespace
@@ -47,7 +82,46 @@ PageHandler::PageHandler(ScanSettings& settings, SessionState& session, ScanUi& 
 
 QString PageHandler::temporaryBitmapName(int number)
 {
-    return tempDir() + QStringLiteral("/Scan%1.BMP").arg(number);
+    const QString dir = privateTempDir();
+    if (dir.isEmpty())
+        return {};
+    return dir + QStringLiteral("/Scan%1.BMP").arg(number);
+}
+
+void PageHandler::noteWritten(const QString& fileName)
+{
+    if (!fileName.isEmpty())
+        m_written.insert(absoluteName(fileName));
+}
+
+bool PageHandler::writtenByUs(const QString& name) const
+{
+    return m_written.contains(absoluteName(name));
+}
+
+QString PageHandler::nameToStore(const QString& name)
+{
+    const bool interactive = !m_settings.ExitAfterRun;
+    if (interactive && m_clash == Clash::Ask && entryExists(name) && !writtenByUs(name)) {
+        const int answer = m_ui.messageBox(
+            QStringLiteral("Die Datei „%1“ existiert bereits. Vorhandene Dateien ersetzen?").arg(name),
+            QStringLiteral("Scannen"), MB_YESNO);
+        m_clash = answer == IDYES ? Clash::Replace : Clash::Avoid;
+    }
+    // A file of ours that the caller has moved away is no longer there to be replaced.
+    const auto taken = [&](const QString& n) {
+        return entryExists(n) && (writtenByUs(n) || (interactive && m_clash == Clash::Avoid));
+    };
+    // The counter's sequence is finite (and may run into names that never advance): give up
+    // after a full round rather than loop.
+    QString candidate = name;
+    for (int tries = 0; taken(candidate); ++tries) {
+        const QString next = advanceName(candidate);
+        if (tries > 100000 || next == name)
+            return {};
+        candidate = next;
+    }
+    return candidate;
 }
 
 int PageHandler::store(Bitmap& page, const QString& writtenName, const QString& formatName)
@@ -58,17 +132,26 @@ int PageHandler::store(Bitmap& page, const QString& writtenName, const QString& 
             return ERROR_NAME_TOO_LONG;
         return L_SaveBitmap(writtenName, page, how.formatCode, how.bitsPerPixel, how.quality);
     }
-    if (m_session.PageCounter == 0)
+    // The session's first PDF page opens the document, whatever the counter's start value.
+    if (m_session.PdfDocument == 0) {
         m_session.PdfDocument = m_pdf.CreatePdfDocument(m_settings.Resolution);
-    if (m_session.PdfDocument == 0)
-        return ERROR_NO_PDF_DOCUMENT;
+        if (m_session.PdfDocument == 0)
+            return ERROR_NO_PDF_DOCUMENT;
+        m_session.PdfFileName = writtenName;
+    }
     const QString bitmapName = temporaryBitmapName(m_session.PageCounter);
-    // Private to this user; a symbolic link at the name is refused, not written through.
-    const int status = L_SaveBitmap(bitmapName, page, FILE_BMP, how.bitsPerPixel, 0, 0600);
-    // Only a bitmap written now may become a page: an old one of that name is another page.
-    if (status == SUCCESS)
-        m_pdf.AddPdfPage(m_session.PdfDocument, toNarrow(bitmapName), 0.2, 0.2, m_session.PageCounter);
-    return status;
+    // Private to this process; a symbolic link at the name is refused, not written through.
+    const int status = bitmapName.isEmpty()
+                           ? ERROR_FILE_CREATE
+                           : L_SaveBitmap(bitmapName, page, FILE_BMP, how.bitsPerPixel, 0, 0600);
+    if (status != SUCCESS) {
+        m_pdf.NotePageMissing(m_session.PdfDocument);
+        return status;
+    }
+    if (!m_pdf.AddPdfPage(m_session.PdfDocument, toNarrow(bitmapName), 0.2, 0.2, m_session.PageCounter,
+                          page.xResolution))
+        return ERROR_FILE_READ;
+    return SUCCESS;
 }
 
 int PageHandler::PageAcquired(Bitmap& page)
@@ -76,7 +159,8 @@ int PageHandler::PageAcquired(Bitmap& page)
     m_ui.pushWaitCursor();
     if (m_settings.InvertImage == 1)
         L_InvertBitmap(page);
-    stampResolution(page, truncatedResolution(m_settings.Resolution));
+    stampResolution(page, stampFor(m_settings.Resolution, page.scannedXResolution),
+                    stampFor(m_settings.Resolution, page.scannedYResolution));
     if (m_settings.TargetFileName.isEmpty())
         m_settings.TargetFileName = QLatin1String(kDefaultTargetName);
 
@@ -85,22 +169,36 @@ int PageHandler::PageAcquired(Bitmap& page)
     const PageName name = pageNameFor(target, format, page.bitsPerPixel);
     const bool pdf = isPdf(name.formatName);
 
-    const int status = store(page, name.writtenName, name.formatName);
-    if (status != SUCCESS)
+    // A PDF page names a file only when it opens the document.
+    QString writtenName = name.writtenName;
+    if (!pdf || m_session.PdfDocument == 0)
+        writtenName = nameToStore(name.writtenName);
+    const int status = writtenName.isEmpty() ? ERROR_FILE_CREATE : store(page, writtenName, name.formatName);
+    if (writtenName.isEmpty())
+        writtenName = name.writtenName;
+    const bool stored = status == SUCCESS;
+    if (!stored)
         m_ui.messageBox(QStringLiteral("L_SaveBitmap fehlgeschlagen, Error No: %1").arg(status),
                         QStringLiteral("Error!"), MB_OK);
-    if (!m_settings.ExitAfterRun && !pdf)
-        m_ui.openChildWindow(name.writtenName);
+    else if (!pdf)
+        noteWritten(writtenName);
+    if (stored && !m_settings.ExitAfterRun && !pdf)
+        m_ui.openChildWindow(writtenName);
     L_FreeBitmap(page);
     m_ui.popCursor();
-    if (m_settings.ViewerMode == 0 && !pdf)
-        m_launcher.startViewer(m_settings.ViewerProgram, name.writtenName);
+    if (stored && m_settings.ViewerMode == 0 && !pdf)
+        m_launcher.startViewer(m_settings.ViewerProgram, writtenName);
 
-    m_settings.TargetFileName = advanceName(name.writtenName);
-    ++m_session.PageCounter;
-    if (m_session.PageCounter == 1)
-        m_session.FirstPageFile = name.writtenName;
-    m_session.LastPageFile = pdf ? m_session.FirstPageFile : name.writtenName;
+    // The name advances for a failed page too: the next page never takes its place.
+    m_settings.TargetFileName = advanceName(writtenName);
+    if (!stored)
+        return 1;
+    countPage(m_session.PageCounter);
+    if (!m_session.PageStored) {
+        m_session.PageStored = true;
+        m_session.FirstPageFile = pdf ? m_session.PdfFileName : writtenName;
+    }
+    m_session.LastPageFile = pdf ? m_session.FirstPageFile : writtenName;
     return 1;
 }
 

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <QStringList>
 
 // qpdf's own smart pointer is gone from our code: no transition warnings.
 #ifndef POINTERHOLDER_TRANSITION
@@ -43,7 +44,6 @@ namespace {
 constexpr double kA4Width = 595.276;   // points
 constexpr double kA4Height = 841.89;
 constexpr double kPointsPerCm = 72.0 / 2.54;
-constexpr double kMarginPt = 0.2 * kPointsPerCm; // 2 mm right and bottom of a large picture
 constexpr int kJpegQuality = 90;
 
 const char* const kFailureText = "Datei konnte nicht geschrieben werden: ";
@@ -224,16 +224,21 @@ std::string num(double v)
     return QByteArray::number(v, 'f', 4).toStdString();
 }
 
-// An A4 page, or larger when the picture at (xPt, yPt) from the top-left does not fit.
+// An A4 page, or larger when the picture does not fit on A4; then the page is just as large
+// as the picture. The picture sits (xPt, yPt) from the top-left corner where that still fits
+// on the page and moves towards the corner where it does not, so a picture that fits on A4
+// always gets an A4 page.
 void appendPage(QPDF& pdf, const Picture& pic, int dpi, double xPt, double yPt)
 {
     const double w = pic.width * 72.0 / dpi;
     const double h = pic.height * 72.0 / dpi;
-    const double pageW = std::max(kA4Width, xPt + w + kMarginPt);
-    const double pageH = std::max(kA4Height, yPt + h + kMarginPt);
+    const double pageW = std::max(kA4Width, w);
+    const double pageH = std::max(kA4Height, h);
+    const double x = std::min(xPt, pageW - w);
+    const double y = std::min(yPt, pageH - h);
 
-    const std::string content = "q " + num(w) + " 0 0 " + num(h) + " " + num(xPt) + " "
-                                + num(pageH - yPt - h) + " cm /Im0 Do Q\n";
+    const std::string content = "q " + num(w) + " 0 0 " + num(h) + " " + num(x) + " "
+                                + num(pageH - y - h) + " cm /Im0 Do Q\n";
 
     QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
     xobjects.replaceKey("/Im0", imageObject(pdf, pic));
@@ -311,6 +316,11 @@ bool writeReplacing(QPDF& pdf, const QByteArray& target)
     const QByteArray base = target.mid(slash + 1);
     if (base == "." || base == "..")
         return false;
+    // Never replace what the user may not write, nor a directory, pipe or device.
+    struct stat existing {};
+    if (::lstat(target.constData(), &existing) == 0 && !S_ISLNK(existing.st_mode)
+        && (!S_ISREG(existing.st_mode) || ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0))
+        return false;
 
     // Keep the temporary name within the file-name limit.
     QByteArray tmpl = dir + "/." + base.left(200) + ".XXXXXX";
@@ -364,7 +374,8 @@ struct PdfDocuments::Document {
     QPDF pdf;
     double resolution = 0;
     int pages = 0;
-    bool failed = false; // a page could not be added: the document must not be written
+    std::vector<int> missing; // 1-based positions of pages that could not be added
+    int positionCount() const { return pages + static_cast<int>(missing.size()); }
 };
 
 PdfDocuments::PdfDocuments(ScanUi& ui, Launcher& launcher) : ui_(ui), launcher_(launcher) {}
@@ -411,11 +422,11 @@ PdfPagePicture PdfDocuments::encodePagePicture(const Bitmap& page)
     return result;
 }
 
-void PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
-                              int pageNumber)
+bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
+                              int pageNumber, int pageDpi)
 {
-    if (!documents_.count(document) || documents_.at(document)->failed)
-        return; // spare reading the file
+    if (!documents_.count(document))
+        return false; // spare reading the file
     PdfPagePicture picture;
     try {
         std::optional<Picture> pic = encodePicture(fromNarrow(bitmapFileName));
@@ -424,35 +435,35 @@ void PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, do
     } catch (...) {
         picture.d_.reset();
     }
-    AddPdfPage(document, std::move(picture), x, y, pageNumber);
+    return AddPdfPage(document, std::move(picture), x, y, pageNumber, pageDpi);
 }
 
-void PdfDocuments::AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber)
+bool PdfDocuments::AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber,
+                              int pageDpi)
 {
-    if (!documents_.count(document) || documents_.at(document)->failed)
-        return;
-    AddPdfPage(document, encodePagePicture(page), x, y, pageNumber);
+    if (!documents_.count(document))
+        return false;
+    return AddPdfPage(document, encodePagePicture(page), x, y, pageNumber, pageDpi);
 }
 
-void PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, double y,
-                              int /*pageNumber: pages are appended in call order*/)
+bool PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, double y,
+                              int /*pageNumber: pages are appended in call order*/, int pageDpi)
 {
     const auto it = documents_.find(document);
     if (it == documents_.end())
-        return;
+        return false;
     Document& doc = *it->second;
-    if (doc.failed)
-        return; // it will not be written; spare the work
     try {
         const Picture* pic = picture.d_ ? &picture.d_->picture : nullptr;
         if (!pic) {
-            doc.failed = true;
-            return;
+            doc.missing.push_back(doc.positionCount() + 1);
+            return false;
         }
-        // The page's resolution is the scan resolution truncated; without a usable one, the
-        // bitmap's own, else 72 dpi (one pixel per point).
-        int dpi = 0;
-        if (std::isfinite(doc.resolution) && doc.resolution >= 1)
+        // The page's resolution is the one it was scanned at when the caller knows it, else
+        // the scan resolution truncated; without a usable one, the bitmap's own, else 72 dpi
+        // (one pixel per point).
+        int dpi = pageDpi;
+        if (dpi < 1 && std::isfinite(doc.resolution) && doc.resolution >= 1)
             dpi = static_cast<int>(std::min(doc.resolution, 1.0e6));
         if (dpi < 1)
             dpi = pic->fileDpi > 0 ? pic->fileDpi : 72;
@@ -461,19 +472,30 @@ void PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, do
         };
         appendPage(doc.pdf, *pic, dpi, toPoints(x), toPoints(y));
         ++doc.pages;
+        return true;
     } catch (...) {
-        doc.failed = true;
+        doc.missing.push_back(doc.positionCount() + 1);
+        return false;
     }
+}
+
+void PdfDocuments::NotePageMissing(int document)
+{
+    const auto it = documents_.find(document);
+    if (it != documents_.end())
+        it->second->missing.push_back(it->second->positionCount() + 1);
 }
 
 int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int openAfterWrite)
 {
     bool ok = false;
+    std::vector<int> missing;
     const auto it = documents_.find(document);
     if (it != documents_.end()) {
         std::unique_ptr<Document> doc = std::move(it->second);
         documents_.erase(it);
-        if (!doc->failed && doc->pages > 0) {
+        missing = doc->missing;
+        if (doc->pages > 0) {
             try {
                 setDocumentInfo(doc->pdf);
                 ok = writeReplacing(doc->pdf, fileName);
@@ -484,12 +506,26 @@ int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int
     }
 
     const QString name = fromNarrow(fileName);
-    if (!ok)
+    if (!ok) {
         ui_.messageBox(QString::fromUtf8(kFailureText) + name, QString::fromUtf8(kFailureCaption),
                        MB_OK);
-    else if (openAfterWrite)
+        return 0;
+    }
+    if (!missing.empty())
+        ui_.messageBox(missingPagesText(missing, name), QStringLiteral("Scan in PDF"), MB_OK);
+    if (openAfterWrite)
         launcher_.openWithDefaultApplication(name);
     return 1;
+}
+
+QString missingPagesText(const std::vector<int>& positions, const QString& fileName)
+{
+    QStringList numbers;
+    for (int p : positions)
+        numbers << QString::number(p);
+    const QString which = positions.size() == 1 ? QStringLiteral("Seite %1 fehlt").arg(numbers.first())
+                                                : QStringLiteral("Seiten %1 fehlen").arg(numbers.join(QStringLiteral(", ")));
+    return QStringLiteral("%1 in %2: nicht gespeichert oder nicht lesbar.").arg(which, fileName);
 }
 
 } // namespace kelvo

@@ -7,9 +7,11 @@
 #include "scan/ScanUi.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace kelvo {
 
@@ -41,10 +43,13 @@ public:
     int CreatePdfDocument(double resolution);
     // Appends one page showing the picture of the bitmap file (written by Qt as BMP, 1/8/24 bit),
     // placed x, y centimetres from the top-left. The file is read and compressed now and left
-    // on disk. A file that cannot be read marks the document failed: it will not be written.
-    // Unknown handles are ignored.
-    void AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
-                    int pageNumber);
+    // on disk. A file that cannot be read leaves the page out, remembered by its position for
+    // the message after writing; the other pages stay. False then, and for unknown handles.
+    // pageDpi: the resolution the page was scanned at, when it differs from the document's.
+    bool AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
+                    int pageNumber, int pageDpi = 0);
+    // The next page could not even be stored: it is left out and named after writing.
+    void NotePageMissing(int document);
 
     // The picture of a scanned page, compressed straight from the page in memory: exactly the
     // picture AddPdfPage would make from the bitmap file that L_SaveBitmap (BMP, the page's
@@ -53,13 +58,16 @@ public:
     // thread writes the page's bitmap file; nobody may change the page meanwhile.
     static PdfPagePicture encodePagePicture(const Bitmap& page);
     // Appends one page showing the picture, placed as by AddPdfPage with a file. A null picture
-    // marks the document failed, like an unreadable bitmap file. Unknown handles are ignored.
-    void AddPdfPage(int document, PdfPagePicture picture, double x, double y, int pageNumber);
+    // leaves the page out like an unreadable bitmap file: false then, and for unknown handles.
+    bool AddPdfPage(int document, PdfPagePicture picture, double x, double y, int pageNumber,
+                    int pageDpi = 0);
     // Both steps at once, on the calling thread.
-    void AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber);
+    bool AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber,
+                    int pageDpi = 0);
     // Writes the file, opens it with the default application when openAfterWrite and the write
-    // succeeded, closes the document. A failed write (also: unknown handle, no pages, a page
-    // that could not be read) leaves no file behind and shows a message. Returns 1 in every case.
+    // succeeded, closes the document. A failed write (also: unknown handle, no pages) leaves no
+    // file behind, shows a message and returns 0; pages left out are named in a message after
+    // a write that succeeded. Returns 1 when the file was written.
     int WritePdfDocument(int document, const QByteArray& fileName, int openAfterWrite);
 
 private:
@@ -69,5 +77,8 @@ private:
     std::map<int, std::unique_ptr<Document>> documents_;
     int lastHandle_ = 0;
 };
+
+// "Seite 4 fehlt in …" / "Seiten 4, 7 fehlen in …": the pages a written PDF lacks.
+QString missingPagesText(const std::vector<int>& positions, const QString& fileName);
 
 } // namespace kelvo

@@ -1,5 +1,7 @@
 #include "scan/ScanSession.h"
 
+#include "platform/Paths.h"
+#include "platform/Termination.h"
 #include "platform/Text.h"
 #include "scan/HandOff.h"
 
@@ -56,9 +58,62 @@ void ScanSession::negotiate()
 
 void ScanSession::writePdf()
 {
-    m_pdf.WritePdfDocument(m_session.PdfDocument, toNarrow(m_session.FirstPageFile), 1);
+    const QString name = m_session.PdfFileName;
+    const bool written = m_pdf.WritePdfDocument(m_session.PdfDocument, toNarrow(name), 1) == 1;
     m_session.PdfDocument = 0;
-    m_session.PageCounter = 1;
+    m_session.PdfFileName.clear();
+    if (written) {
+        m_pages.noteWritten(name);
+        m_session.FirstPageFile = name;
+        m_session.LastPageFile = name;
+        m_session.PageCounter = 1;
+    } else {
+        // The caller must not look for a file that is not there.
+        m_session.FirstPageFile.clear();
+        m_session.LastPageFile.clear();
+        m_session.PageCounter = 0;
+    }
+}
+
+void ScanSession::cancel()
+{
+    if (m_acquiring)
+        m_twain.requestCancel();
+}
+
+void ScanSession::stop()
+{
+    if (!m_running)
+        return;
+    m_stopping = true;
+    cancel();
+}
+
+void ScanSession::salvage()
+{
+    if (!m_running)
+        return;
+    m_stopping = true;
+    if (m_session.PdfDocument != 0)
+        writePdf();
+    finish();
+}
+
+void ScanSession::finish()
+{
+    WriteHandOff(toNarrow(m_session.LastPageFile), m_session.PageCounter, "S", m_handOffDirectory, m_notifier);
+    m_session.PageCounter = 0;
+    m_session.PageStored = false;
+    removePrivateTempDir();
+
+    if (!m_stopping && upperNarrow(m_settings.OutputFormat) != QLatin1String("PDF")) {
+        if (m_settings.ViewerMode == '1')
+            m_launcher.startViewer(m_settings.ViewerProgram, m_session.FirstPageFile);
+        else if (m_settings.ViewerMode == 'L')
+            m_launcher.startViewer(m_settings.ViewerProgram, m_session.LastPageFile);
+    }
+    m_running = false;
+    m_stopping = false;
 }
 
 void ScanSession::FileScan1Execute()
@@ -66,6 +121,9 @@ void ScanSession::FileScan1Execute()
     if (m_running)
         return;
     m_running = true;
+    m_stopping = false;
+    m_pages.beginSession();
+    const TerminationHandlersKept keepHandlers;
     bool cursorSet = false;
     bool scannerOpen = false;
 
@@ -95,25 +153,30 @@ void ScanSession::FileScan1Execute()
         }
         negotiate();
 
-        const int result = m_twain.acquire(
+        m_acquiring = true;
+        const int result = m_stopping ? ACQUIRE_CANCELLED : m_twain.acquire(
             [this](Bitmap& page) { return m_pages.PageAcquired(page); },
             m_settings.ShowSourceUi ? ACQUIRE_SHOW_UI : 0,
             [this](int page) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(page)); });
+        m_acquiring = false;
         m_ui.showStatus(QString());
         if (result != 1)
             m_ui.messageBox(QStringLiteral("An error occurred in L_TwainAcquire(...), Error No: %1").arg(result),
                             QStringLiteral("Error!"), MB_OK);
 
         // Pages already in the PDF document are never dropped: after an error too the user
-        // may scan on into it, or have it written.
+        // may scan on into it, or have it written. A program that is ending asks nothing.
         if (m_session.PdfDocument != 0) {
-            m_ui.showAndActivateMainWindow();
-            if (m_ui.messageBox(QStringLiteral("Weitere Seite(n) scannen?"), QStringLiteral("Scan in PDF"),
-                                MB_YESNO)
-                == IDYES) {
-                m_twain.endSession();
-                scannerOpen = false;
-                continue;
+            if (!m_stopping) {
+                m_ui.showAndActivateMainWindow();
+                if (m_ui.messageBox(QStringLiteral("Weitere Seite(n) scannen?"), QStringLiteral("Scan in PDF"),
+                                    MB_YESNO)
+                        == IDYES
+                    && !m_stopping) {
+                    m_twain.endSession();
+                    scannerOpen = false;
+                    continue;
+                }
             }
             writePdf();
         }
@@ -123,16 +186,7 @@ void ScanSession::FileScan1Execute()
     m_ui.popCursor();
     if (scannerOpen)
         m_twain.endSession();
-    WriteHandOff(toNarrow(m_session.LastPageFile), m_session.PageCounter, "S", m_handOffDirectory, m_notifier);
-    m_session.PageCounter = 0;
-
-    if (upperNarrow(m_settings.OutputFormat) != QLatin1String("PDF")) {
-        if (m_settings.ViewerMode == '1')
-            m_launcher.startViewer(m_settings.ViewerProgram, m_session.FirstPageFile);
-        else if (m_settings.ViewerMode == 'L')
-            m_launcher.startViewer(m_settings.ViewerProgram, m_session.LastPageFile);
-    }
-    m_running = false;
+    finish();
 }
 
 } // namespace kelvo

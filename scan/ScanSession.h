@@ -22,12 +22,22 @@ public:
     // Does nothing while a session is already running.
     void FileScan1Execute();
     bool running() const { return m_running; }
+    // Ends a running session early (Abbrechen): the acquisition stops after the page being
+    // stored; pages stored so far are kept and handed off as after any acquisition error.
+    void cancel();
+    // The same when the program is about to end (quit, SIGTERM): no further question is
+    // asked, an open PDF document is written with the pages it has, then the hand-off.
+    void stop();
+    // After the X server went away or a fatal end: writes what can still be written (the
+    // open PDF, the hand-off) without asking anything. Only while a session runs.
+    void salvage();
 
     PdfDocuments& pdfDocuments() { return m_pdf; }
 
 private:
     void negotiate();
     void writePdf();
+    void finish(); // steps after the chain: hand-off, counter, viewer, temporary files
 
     ScanSettings& m_settings;
     SessionState& m_session;
@@ -39,6 +49,8 @@ private:
     PdfDocuments m_pdf;
     PageHandler m_pages;
     bool m_running = false;
+    bool m_stopping = false;
+    bool m_acquiring = false;
 };
 
 } // namespace kelvo

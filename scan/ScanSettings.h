@@ -39,6 +39,10 @@ struct SessionState {
     int PdfDocument = 0;        // handle of the open PDF document, 0 when none
     QString FirstPageFile;
     QString LastPageFile;
+    // Whether this session (or chain of PDF sessions) has stored a page yet: its first stored
+    // page sets FirstPageFile, whatever start value PageCounter had.
+    bool PageStored = false;
+    QString PdfFileName;        // name the open PDF document will be written under
 };
 
 } // namespace kelvo

@@ -8,8 +8,10 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   # Debian package (dpkg-shlibdeps for its Depends)
   dpkg-dev
-  # GUI, German standard buttons, TIFF reading in the viewer
+  # GUI, German standard buttons, TIFF and SVG reading in the viewer (libqt6svg6, which
+  # qt6-svg-dev brings, holds Qt's SVG image reader)
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-image-formats-plugins qt6-l10n-tools
+  qt6-svg-dev libqt6svg6
   # scanner
   libsane-dev sane-utils
   # image writing
@@ -20,7 +22,7 @@ PACKAGES=(
   libxcb1-dev
   # tests and independent checks of what we write
   googletest libgtest-dev xvfb xauth x11-utils qpdf poppler-utils graphicsmagick netpbm libtiff-tools
-  desktop-file-utils groff-base man-db librsvg2-bin
+  desktop-file-utils groff-base man-db librsvg2-bin lintian
   # benchmarks
   img2pdf time
 )

@@ -8,11 +8,16 @@ bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_TESTS=OFF -DKELVO_BENCH=OFF
 cmake --build build -j"$(nproc)" --target KelvoBild
 mkdir -p scans
-rm -f build/SendToKelvo.TXT   # the caller consumes the hand-off file; a new run writes a new one
-export SANE_CONFIG_DIR="$PWD/sane"
+# The program never replaces a hand-off file (the caller removes it after reading); the one
+# of an earlier demo run would keep this run from writing its own.
+if [ -e build/SendToKelvo.TXT ]; then
+  echo "Removing the hand-off file of an earlier run: build/SendToKelvo.TXT"
+  rm -f build/SendToKelvo.TXT
+fi
 # Colour pattern pages from the test scanner's document feeder, 150 dpi, as JPEG.
+export SANE_CONFIG_DIR="$PWD/sane"
 export KELVO_SANE_OPTIONS="test-picture=Color pattern"
-echo "+ KelvoBild -S /X /P150 $PWD/scans/Bild01.JPG"
+echo "+ SANE_CONFIG_DIR='$SANE_CONFIG_DIR' KELVO_SANE_OPTIONS='$KELVO_SANE_OPTIONS' build/KelvoBild -S /X /P150 '$PWD/scans/Bild01.JPG'"
 timeout 300 build/KelvoBild -S /X /P150 "$PWD/scans/Bild01.JPG"
 echo "Stored:"
 ls -l scans

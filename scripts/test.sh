@@ -5,8 +5,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 BUILD=${BUILD:-build}
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_WERROR=ON
+# Tests and benchmarks on explicitly: run-demo.sh may have configured the same folder
+# without them, and CMake keeps such a choice.
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_WERROR=ON \
+  -DKELVO_TESTS=ON -DKELVO_BENCH=ON
 cmake --build "$BUILD" -j"$(nproc)"
 # Tests that scan use the repository's virtual scanner; ctest sets SANE_CONFIG_DIR per test.
+# No tests found is a failure, not a pass.
 cd "$BUILD"
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j2 --timeout 600 "$@"
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure --no-tests=error -j2 --timeout 600 "$@"

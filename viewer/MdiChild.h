@@ -1,5 +1,6 @@
 // The image document window: one image file, loaded once when the window is created, shown
-// at 1:1 inside the main window with scroll bars, painted only where it is uncovered.
+// at 1:1 inside the main window with scroll bars, painted only where it is uncovered. The
+// user may zoom (Ctrl+wheel, Ctrl+Plus/Minus, Ctrl+0 for 1:1, Ctrl+9 for the whole page).
 #pragma once
 
 #include "imaging/Bitmap.h"
@@ -7,6 +8,9 @@
 #include <QAbstractScrollArea>
 #include <QMdiSubWindow>
 
+#include <optional>
+
+class QAction;
 class QMdiArea;
 
 namespace kelvo {
@@ -16,8 +20,14 @@ namespace kelvo {
 int childClientHeight(int mainClientHeight, int top, int imageHeight);
 int childClientWidth(int mainClientWidth, int left, int imageWidth, bool verticalScrollBarVisible);
 
-// Scrolls over and paints the bitmap; counts the area it paints so that scrolling cost can
-// be measured.
+// Zoom factors offered by zooming in and out, as fractions of 1:1.
+inline constexpr double kZoomSteps[] = {0.05, 0.1, 0.125, 0.167, 0.25, 0.333, 0.5, 0.667, 0.75, 1.0,
+                                        1.25, 1.5, 2.0, 3.0, 4.0, 6.0, 8.0, 12.0, 16.0};
+// The next factor of kZoomSteps above (`up`) or below the given one; the same at either end.
+double nextZoomStep(double zoom, bool up);
+
+// Scrolls over and paints the bitmap at a zoom factor; counts the area it paints so that
+// scrolling cost can be measured.
 class ImageView final : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -28,18 +38,36 @@ public:
     qint64 paintedArea() const { return m_paintedArea; }
     void resetPaintedArea() { m_paintedArea = 0; }
 
+    double zoom() const { return m_zoom; }
+    // Sets the factor, keeping the image point under `anchor` (viewport coordinates; the
+    // viewport's centre when none is given) where it is.
+    void setZoom(double zoom, std::optional<QPoint> anchor = std::nullopt);
+    // The factor at which the whole displayed image fits the window without scroll bars.
+    double fitZoom() const;
+    // The image scaled by the zoom factor, in image orientation (unswapped).
+    QSize zoomedImageSize() const;
+
+signals:
+    void zoomChanged(double zoom);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void updateScrollBars();
+    void paintZoomed(QPainter& painter, const QRect& dest, const QRect& clip);
 
     const Bitmap& m_bitmap;
     QSize m_content;
     bool m_rangesSet = false;
     qint64 m_paintedArea = 0;
+    double m_zoom = 1.0;
+    // The image reduced once for a factor below 1:1 (smoothly, which painting cannot afford).
+    Bitmap m_reduced;
+    int m_wheelDelta = 0;
 };
 
 class TMDIChild final : public QMdiSubWindow {
@@ -54,6 +82,12 @@ public:
     ImageView* view() const { return m_view; }
     // The size holder the window may not outgrow (design size 273 x 169 until an image loads).
     QSize scanDocumentSize() const { return m_scanDocument; }
+    // Zoom commands, also in the window's system menu and context menu.
+    QAction* zoomAction(const QString& name) const;
+    void zoomIn();
+    void zoomOut();
+    void zoomOriginal();
+    void zoomWholePage();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -61,11 +95,15 @@ protected:
 private:
     void formCreate(const QString& fileName, QSize mainClientSize);
     void formResize();
+    void createZoomActions();
+    void zoomTo(double zoom);
+    void showZoom() const;
 
     Bitmap m_bitmap;
     ImageView* m_view = nullptr;
     QSize m_scanDocument{273, 169};
     bool m_inResize = false;
+    QList<QAction*> m_zoomActions;
 };
 
 } // namespace kelvo

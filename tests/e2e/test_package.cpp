@@ -73,6 +73,7 @@ QByteArray readAll(const QString& path)
 
 const QString kSource = QStringLiteral(KELVO_SOURCE_DIR);
 const QString kManSource = kSource + QStringLiteral("/packaging/KelvoBild.1");
+const QString kEnglishManSource = kSource + QStringLiteral("/packaging/KelvoBild.en.1");
 
 // What the package installs, relative to the prefix, and whether it is a program.
 struct Installed {
@@ -83,8 +84,11 @@ const Installed kTree[] = {
     {"bin/KelvoBild", true},
     {"share/applications/KelvoBild.desktop", false},
     {"share/icons/hicolor/scalable/apps/kelvobild.svg", false},
+    {"share/man/de/man1/KelvoBild.1.gz", false},
     {"share/man/man1/KelvoBild.1.gz", false},
     {"share/doc/kelvobild/README.md", false},
+    {"share/doc/kelvobild/copyright", false},
+    {"share/doc/kelvobild/changelog.gz", false},
 };
 
 // The README's command-line table: every switch and mode it names, as "/P", "-S" …
@@ -122,12 +126,12 @@ QSet<int> readmeErrorCodes()
     return codes;
 }
 
-// The manual page's source split by section heading (.SH); each section's lines.
-QMap<QString, QStringList> manSections()
+// A manual page's source split by section heading (.SH); each section's lines.
+QMap<QString, QStringList> manSections(const QString& source = kManSource)
 {
     QMap<QString, QStringList> sections;
     QString current;
-    for (QString line : QString::fromUtf8(readAll(kManSource)).split(QLatin1Char('\n'))) {
+    for (QString line : QString::fromUtf8(readAll(source)).split(QLatin1Char('\n'))) {
         if (line.startsWith(QLatin1String(".SH "))) {
             current = line.mid(4).remove(QLatin1Char('"')).trimmed();
             continue;
@@ -203,6 +207,7 @@ TEST_F(InstallTree, DataFilesAreTheSourcesUnchanged)
         {"share/applications/KelvoBild.desktop", "packaging/KelvoBild.desktop"},
         {"share/icons/hicolor/scalable/apps/kelvobild.svg", "packaging/kelvobild.svg"},
         {"share/doc/kelvobild/README.md", "README.md"},
+        {"share/doc/kelvobild/copyright", "packaging/copyright"},
     };
     for (const auto& c : cases) {
         const QByteArray source = readAll(kSource + QLatin1Char('/') + QString::fromLatin1(c.source));
@@ -211,60 +216,94 @@ TEST_F(InstallTree, DataFilesAreTheSourcesUnchanged)
     }
 }
 
-TEST_F(InstallTree, ManualPageIsGzippedReproducibly)
-{
-    const QString page = at(QStringLiteral("share/man/man1/KelvoBild.1.gz"));
-    const Outcome unzip = run(QStringLiteral("gzip"), {QStringLiteral("-dc"), page});
-    ASSERT_EQ(unzip.exitCode, 0) << unzip.all().toStdString();
-    EXPECT_EQ(unzip.out, readAll(kManSource));
-    // No file name and no time stamp in the header: the same page gives the same package.
-    const QByteArray header = readAll(page).left(10);
-    ASSERT_EQ(header.size(), 10);
-    EXPECT_EQ(header[3] & 0x08, 0) << "file name stored";
-    EXPECT_EQ(header.mid(4, 4), QByteArray(4, '\0')) << "time stamp stored";
-}
+// The installed, gzipped files and their sources: the German page is the users', the
+// English one the administrators'.
+const struct Gzipped {
+    const char* installed;
+    const char* source;
+} kGzipped[] = {
+    {"share/man/de/man1/KelvoBild.1.gz", "packaging/KelvoBild.1"},
+    {"share/man/man1/KelvoBild.1.gz", "packaging/KelvoBild.en.1"},
+    {"share/doc/kelvobild/changelog.gz", "packaging/changelog"},
+};
 
-TEST_F(InstallTree, ManualPageRendersWithoutWarnings)
+TEST_F(InstallTree, ManualPagesAndChangelogAreGzippedReproducibly)
 {
-    const Outcome groff = run(QStringLiteral("groff"), {QStringLiteral("-K"), QStringLiteral("utf8"), QStringLiteral("-man"),
-                                                    QStringLiteral("-Tutf8"), QStringLiteral("-ww"),
-                                                    QStringLiteral("-z"), kManSource});
-    EXPECT_EQ(groff.exitCode, 0) << groff.all().toStdString();
-    EXPECT_TRUE(groff.err.isEmpty()) << groff.err.toStdString();
-
-    const QString page = at(QStringLiteral("share/man/man1/KelvoBild.1.gz"));
-    if (have("man")) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
-        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-        const Outcome man = run(QStringLiteral("man"), {QStringLiteral("--warnings"), QStringLiteral("-l"), page}, env);
-        EXPECT_EQ(man.exitCode, 0) << man.all().toStdString();
-        EXPECT_TRUE(man.err.isEmpty()) << man.err.toStdString();
-        EXPECT_TRUE(man.out.contains("KELVOBILD(1)")) << man.out.toStdString();
-        EXPECT_TRUE(QString::fromUtf8(man.out).contains(QStringLiteral("ÜBERSICHT"))) << "umlauts lost";
-    }
-    if (have("lexgrog")) {
-        // What mandb takes for the whatis/apropos entry.
-        const Outcome lexgrog = run(QStringLiteral("lexgrog"), {page});
-        EXPECT_EQ(lexgrog.exitCode, 0) << lexgrog.all().toStdString();
-        EXPECT_TRUE(lexgrog.out.contains("KelvoBild - ")) << lexgrog.all().toStdString();
+    for (const Gzipped& g : kGzipped) {
+        SCOPED_TRACE(g.installed);
+        const QString file = at(QString::fromLatin1(g.installed));
+        const Outcome unzip = run(QStringLiteral("gzip"), {QStringLiteral("-dc"), file});
+        ASSERT_EQ(unzip.exitCode, 0) << unzip.all().toStdString();
+        EXPECT_EQ(unzip.out, readAll(kSource + QLatin1Char('/') + QString::fromLatin1(g.source)));
+        // No file name and no time stamp in the header: the same page gives the same package.
+        const QByteArray header = readAll(file).left(10);
+        ASSERT_EQ(header.size(), 10);
+        EXPECT_EQ(header[3] & 0x08, 0) << "file name stored";
+        EXPECT_EQ(header.mid(4, 4), QByteArray(4, '\0')) << "time stamp stored";
     }
 }
 
-TEST(ManualPage, DocumentsExactlyTheSwitchesOfTheReadme)
+TEST_F(InstallTree, ManualPagesRenderWithoutWarnings)
+{
+    const struct {
+        const char* installed;
+        const char* source;
+        const char* lang;
+        const char* heading; // the synopsis heading as the reader sees it
+    } pages[] = {
+        {"share/man/de/man1/KelvoBild.1.gz", "packaging/KelvoBild.1", "de", "ÜBERSICHT"},
+        {"share/man/man1/KelvoBild.1.gz", "packaging/KelvoBild.en.1", "en", "SYNOPSIS"},
+    };
+    for (const auto& p : pages) {
+        SCOPED_TRACE(p.installed);
+        const Outcome groff = run(QStringLiteral("groff"), {QStringLiteral("-K"), QStringLiteral("utf8"), QStringLiteral("-man"),
+                                                        QStringLiteral("-Tutf8"), QStringLiteral("-ww"), QStringLiteral("-z"),
+                                                        kSource + QLatin1Char('/') + QString::fromLatin1(p.source)});
+        EXPECT_EQ(groff.exitCode, 0) << groff.all().toStdString();
+        EXPECT_TRUE(groff.err.isEmpty()) << groff.err.toStdString();
+
+        const QString page = at(QString::fromLatin1(p.installed));
+        if (have("man")) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
+            env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+            const Outcome man = run(QStringLiteral("man"), {QStringLiteral("--warnings"), QStringLiteral("-l"), page}, env);
+            EXPECT_EQ(man.exitCode, 0) << man.all().toStdString();
+            EXPECT_TRUE(man.err.isEmpty()) << man.err.toStdString();
+            EXPECT_TRUE(man.out.contains("KELVOBILD(1)")) << man.out.toStdString();
+            EXPECT_TRUE(QString::fromUtf8(man.out).contains(QString::fromUtf8(p.heading))) << "heading or umlauts lost";
+        }
+        if (have("lexgrog")) {
+            // What mandb takes for the whatis/apropos entry.
+            const Outcome lexgrog = run(QStringLiteral("lexgrog"), {page});
+            EXPECT_EQ(lexgrog.exitCode, 0) << lexgrog.all().toStdString();
+            EXPECT_TRUE(lexgrog.out.contains("KelvoBild - ")) << lexgrog.all().toStdString();
+        }
+    }
+}
+
+TEST(ManualPage, BothPagesDocumentExactlyTheSwitchesOfTheReadme)
 {
     const QSet<QString> readme = readmeSwitches();
     ASSERT_GE(readme.size(), 10) << "README command-line table not found";
-    const QMap<QString, QStringList> sections = manSections();
-    QSet<QString> documented;
-    static const QRegularExpression key(QStringLiteral("(?:^|[\\s\"])([-/][A-Za-z+])"));
-    for (const char* section : {"MODI", "SCHALTER"}) {
-        ASSERT_TRUE(sections.contains(QString::fromLatin1(section))) << section;
-        for (const QString& tag : entryTags(sections[QString::fromLatin1(section)]))
-            for (auto it = key.globalMatch(tag); it.hasNext();)
-                documented.insert(it.next().captured(1));
+    const struct {
+        QString source;
+        const char* modes;
+        const char* switches;
+    } pages[] = {{kManSource, "MODI", "SCHALTER"}, {kEnglishManSource, "MODES", "SWITCHES"}};
+    for (const auto& p : pages) {
+        SCOPED_TRACE(p.source.toStdString());
+        const QMap<QString, QStringList> sections = manSections(p.source);
+        QSet<QString> documented;
+        static const QRegularExpression key(QStringLiteral("(?:^|[\\s\"])([-/][A-Za-z+])"));
+        for (const char* section : {p.modes, p.switches}) {
+            ASSERT_TRUE(sections.contains(QString::fromLatin1(section))) << section;
+            for (const QString& tag : entryTags(sections[QString::fromLatin1(section)]))
+                for (auto it = key.globalMatch(tag); it.hasNext();)
+                    documented.insert(it.next().captured(1));
+        }
+        EXPECT_EQ(documented, readme);
     }
-    EXPECT_EQ(documented, readme);
 }
 
 TEST(ManualPage, ListsExactlyTheErrorCodesOfTheReadme)
@@ -413,6 +452,55 @@ TEST_F(InstallTree, IconLooksLikeTheWindowIcon)
         }
     EXPECT_LT(sum / (64 * 64), 2.0);
     EXPECT_LE(clearlyDifferent, 4);
+}
+
+// Purging the package removes a hand-off file left next to the installed program; removing
+// it without purging keeps the file, as Debian keeps what a purge alone removes.
+TEST(DebianPackage, PurgeRemovesTheHandOffFile)
+{
+    const QString script = QString::fromUtf8(readAll(QStringLiteral(KELVO_BINARY_DIR "/packaging/debian/postrm")));
+    ASSERT_TRUE(script.contains(QLatin1String("\"/usr/bin/SendToKelvo.TXT\""))) << script.toStdString();
+    // The same script aimed at a file of our own instead of the installed one.
+    QTemporaryDir dir;
+    const QString handOff = dir.filePath(QStringLiteral("SendToKelvo.TXT"));
+    const QString copy = dir.filePath(QStringLiteral("postrm"));
+    QFile out(copy);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(QString(script).replace(QLatin1String("/usr/bin/SendToKelvo.TXT"), handOff).toUtf8());
+    out.close();
+    const struct {
+        const char* action;
+        bool fileBefore, fileAfter;
+    } steps[] = {{"remove", true, true}, {"upgrade", true, true}, {"purge", true, false}, {"purge", false, false}};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.action);
+        if (s.fileBefore) {
+            QFile f(handOff);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("/data/scans/Bild03.JPG'3'S");
+        }
+        const Outcome r = run(QStringLiteral("sh"), {QStringLiteral("-e"), copy, QString::fromLatin1(s.action)});
+        EXPECT_EQ(r.exitCode, 0) << r.all().toStdString();
+        EXPECT_EQ(QFileInfo::exists(handOff), s.fileAfter);
+    }
+}
+
+// lintian finds no error and no warning in the package.
+TEST(DebianPackage, LintianFindsNothingToFix)
+{
+    if (!have("lintian"))
+        GTEST_SKIP() << "lintian is not installed";
+    QTemporaryDir dir;
+    const Outcome cpack = run(QStringLiteral("cpack"), {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                                                      QStringLiteral(KELVO_BINARY_DIR "/CPackConfig.cmake"),
+                                                      QStringLiteral("-B"), dir.path()});
+    ASSERT_EQ(cpack.exitCode, 0) << cpack.all().toStdString();
+    const QStringList debs = QDir(dir.path()).entryList({QStringLiteral("kelvobild_*.deb")}, QDir::Files);
+    ASSERT_EQ(debs.size(), 1);
+    const Outcome lintian = run(QStringLiteral("lintian"), {QStringLiteral("--allow-root"), dir.filePath(debs.first())});
+    EXPECT_EQ(lintian.exitCode, 0) << lintian.all().toStdString();
+    for (const QString& line : QString::fromUtf8(lintian.out).split(QLatin1Char('\n')))
+        EXPECT_FALSE(line.startsWith(QLatin1String("E:")) || line.startsWith(QLatin1String("W:"))) << line.toStdString();
 }
 
 TEST_F(InstallTree, InstalledProgramRunsOnItsOwn)

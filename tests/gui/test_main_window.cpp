@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/MessageBox.h"
 #include "app/Startup.h"
+#include "platform/Display.h"
 #include "support/Fakes.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -164,7 +166,7 @@ TEST_F(MainWindowTest, MenusAndToolBarShowWhatIsVisible)
     EXPECT_EQ(open->toolTip(), "Öffnen");
     auto* scan = toolBar->findChild<QToolButton*>(QStringLiteral("ToolbarScan"));
     ASSERT_NE(scan, nullptr);
-    EXPECT_TRUE(scan->toolTip().isEmpty());
+    EXPECT_EQ(scan->toolTip(), "Scannen");
     EXPECT_FALSE(scan->icon().isNull());
 }
 
@@ -193,6 +195,50 @@ TEST_F(MainWindowTest, StatusBarShowsTheLongHints)
     EXPECT_EQ(w.statusBar()->currentMessage(), "Dateibefehle");
 }
 
+// A disabled entry shows its hint too while the mouse rests on it.
+TEST_F(MainWindowTest, DisabledMenuEntriesShowTheirHints)
+{
+    TKelvoScan& w = shown();
+    QMenu* edit = w.menuBar()->actions()[1]->menu();
+    edit->popup(w.mapToGlobal(QPoint(10, 10)));
+    QTest::qWait(20);
+    for (const char* name : {"EditCopy1", "EditPaste1"}) {
+        QAction* a = w.action(QLatin1String(name));
+        ASSERT_FALSE(a->isEnabled());
+        QTest::mouseMove(edit, edit->actionGeometry(a).center());
+        const QPointF at = edit->actionGeometry(a).center();
+        QMouseEvent move(QEvent::MouseMove, at, edit->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(edit, &move);
+        QTest::qWait(20);
+        EXPECT_EQ(w.statusBar()->currentMessage(), a->statusTip()) << name;
+    }
+    edit->hide();
+}
+
+// The empty frame says where to start; the hint goes while an image window is open. Image
+// windows carry the program's icon, and a caption with "[*]" shows as it is.
+TEST_F(MainWindowTest, StartHintIconAndCaptions)
+{
+    TKelvoScan& w = shown();
+    QLabel* hint = w.startHint();
+    ASSERT_NE(hint, nullptr);
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_EQ(hint->text(), "Datei > Öffnen zeigt ein Bild, Datei > Scannen scannt");
+    EXPECT_TRUE(w.mdiArea()->viewport()->rect().contains(hint->geometry()));
+    const QString name = dir.path() + QStringLiteral("/Akte[*]&1.png");
+    w.OpenChildWindow(name);
+    QTest::qWait(20);
+    EXPECT_FALSE(hint->isVisible());
+    QMdiSubWindow* child = w.mdiArea()->subWindowList().constFirst();
+    EXPECT_EQ(child->windowIcon().cacheKey(), w.windowIcon().cacheKey());
+    EXPECT_EQ(windowMenuTail(), QStringList({QStringLiteral("&1 ") + dir.path() + QStringLiteral("/Akte[*]&&1.png")}));
+    // Qt shows a title's "[*][*]" as "[*]".
+    EXPECT_EQ(child->windowTitle(), dir.path() + QStringLiteral("/Akte[*][*]&1.png"));
+    child->close();
+    QTest::qWait(50);
+    EXPECT_TRUE(hint->isVisible());
+}
+
 TEST_F(MainWindowTest, WindowActionsFollowTheImageWindows)
 {
     TKelvoScan& w = shown();
@@ -208,7 +254,7 @@ TEST_F(MainWindowTest, WindowActionsFollowTheImageWindows)
     QTest::qWait(20);
     for (const char* a : windowActions)
         EXPECT_TRUE(enabled(a)) << a;
-    EXPECT_EQ(windowMenuTail(), QStringList({dir.path() + QStringLiteral("/missing.png")}));
+    EXPECT_EQ(windowMenuTail(), QStringList({QStringLiteral("&1 ") + dir.path() + QStringLiteral("/missing.png")}));
 
     w.action(QStringLiteral("FileClose1"))->trigger();
     QTest::qWait(50);
@@ -225,12 +271,12 @@ TEST_F(MainWindowTest, CtrlNNumbersNewWindowsByTheirCount)
     QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
     QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
     QTest::qWait(20);
-    EXPECT_EQ(windowMenuTail(), QStringList({"NONAME1", "NONAME2", "NONAME3"}));
+    EXPECT_EQ(windowMenuTail(), QStringList({"&1 NONAME1", "&2 NONAME2", "&3 NONAME3"}));
     w.mdiArea()->subWindowList(QMdiArea::CreationOrder).at(0)->close();
     QTest::qWait(50);
     QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
     QTest::qWait(20);
-    EXPECT_EQ(windowMenuTail(), QStringList({"NONAME2", "NONAME3", "NONAME3"}));
+    EXPECT_EQ(windowMenuTail(), QStringList({"&1 NONAME2", "&2 NONAME3", "&3 NONAME3"}));
     // Save and the edit shortcuts do nothing.
     for (auto key : {Qt::Key_S, Qt::Key_X, Qt::Key_C, Qt::Key_V})
         QTest::keyClick(&w, key, Qt::ControlModifier);
@@ -297,7 +343,13 @@ TEST_F(MainWindowTest, StartUpMessages)
         {"ConversionBeforeMode", {"/Pabc", "-A"}, QLocale::c(), {"Kelvo-Scan-Modul: 'ABC' ist kein gültiger Gleitkommawert."}, false, 0},
         {"ViewIgnoresExit", {"-S", "/X", "-V"}, QLocale::c(), {}, false, 0},
         {"Unattended", {"-S", "/X", "/P200"}, QLocale::c(), {}, true, 1},
+        // A refused target name ends an unattended run before anything is scanned.
+        {"TargetTooLong", {"-S", "/X", QString(253, QLatin1Char('a')) + "01.JPG"}, QLocale::c(),
+         {"Parameter: Dateiname zu lang (höchstens 255 Zeichen): " + QString(253, QLatin1Char('a')) + "01.JPG"}, true, 0},
+        {"TargetNotText", {"-S", "/X", QString::fromLocal8Bit("Akte\xe4" "01.PNG")}, QLocale::c(),
+         {QString::fromUtf8("Parameter: Dateiname ist in der Zeichenkodierung des Systems nicht g\xc3\xbcltig: Akte\xef\xbf\xbd" "01.PNG")}, true, 0},
     };
+    setHasDisplay(true);
     for (const auto& c : cases) {
         messages.clear();
         twain.calls.clear();
@@ -315,6 +367,10 @@ TEST_F(MainWindowTest, StartUpMessages)
             EXPECT_EQ(messages.first().flags & MB_ICONERROR, MB_ICONERROR);
         }
     }
+    // Without a display nobody could close the window after the conversion error.
+    setHasDisplay(false);
+    make({"/Pabc"}, QLocale::c());
+    EXPECT_TRUE(window->terminationRequested());
 }
 
 TEST_F(MainWindowTest, ViewModeOpensTheTargetAtTheFirstPaint)
@@ -362,6 +418,15 @@ TEST_F(MainWindowTest, AboutBoxContentFocusAndKeys)
     EXPECT_EQ(box.size(), QSize(328, 213));
     EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("ProductName"))->text(), "Kelvo-Scan-Modul und Viewer");
     EXPECT_EQ(box.findChild<QLabel*>(QStringLiteral("Version"))->text(), "Version 1.4");
+    // Copyright line and memo lie whole inside the panel.
+    const QWidget* panel = box.findChild<QWidget*>(QStringLiteral("Panel1"));
+    for (const char* inside : {"Copyright", "Neues", "ProductName", "ProgramIcon"}) {
+        const QWidget* c = box.findChild<QWidget*>(QLatin1String(inside));
+        ASSERT_NE(c, nullptr) << inside;
+        EXPECT_TRUE(panel->contentsRect().contains(c->geometry())) << inside;
+    }
+    const auto* copyright = box.findChild<QLabel*>(QStringLiteral("Copyright"));
+    EXPECT_GE(copyright->width(), copyright->fontMetrics().horizontalAdvance(copyright->text()));
     auto* news = box.findChild<QPlainTextEdit*>(QStringLiteral("Neues"));
     ASSERT_NE(news, nullptr);
     EXPECT_TRUE(news->isReadOnly());
@@ -380,7 +445,14 @@ TEST_F(MainWindowTest, AboutBoxContentFocusAndKeys)
             box.okButton()->setFocus();
             QTest::keyClick(box.okButton(), Qt::Key_Return);
         });
+        QPoint centre;
+        QTimer::singleShot(50, &box, [&] {
+            centre = box.geometry().center();
+            box.showMaximized();
+        });
         w.HelpAbout1Execute();
+        EXPECT_LE((centre - box.screen()->availableGeometry().center()).manhattanLength(), 4) << round;
+        EXPECT_EQ(box.size(), QSize(328, 213));
         EXPECT_TRUE(focusOnOk) << round;
         EXPECT_TRUE(openAfterEscape) << round;
         EXPECT_FALSE(box.isVisible());

@@ -129,14 +129,19 @@ public:
             acquisitions.pop_front();
         }
         int n = 0;
+        cancelled = false;
         for (const QImage& img : a.pages) {
+            if (cancelled)
+                return ACQUIRE_CANCELLED;
             if (onProgress)
                 onProgress(++n);
             Bitmap page = Bitmap::fromImage(img);
             onPage(page);
         }
-        return a.result;
+        return cancelled ? ACQUIRE_CANCELLED : a.result;
     }
+    bool cancelled = false;
+    void requestCancel() override { calls << QStringLiteral("cancel"); cancelled = true; }
     int endSession() override { calls << QStringLiteral("close"); return 1; }
 };
 

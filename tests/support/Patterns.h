@@ -5,6 +5,16 @@
 #include <QImage>
 #include <QList>
 #include <QRgb>
+#include <QSize>
+
+#include <ostream>
+
+// Parameterised tests print sizes as "33x17", so that test names stay short and the same in
+// every build (GoogleTest would dump the object's bytes).
+inline void PrintTo(const QSize& size, std::ostream* os)
+{
+    *os << size.width() << 'x' << size.height();
+}
 
 namespace kelvo::test {
 

@@ -4,17 +4,18 @@
 #include <QFile>
 #include <QProcess>
 
+#include <memory>
+
 namespace kelvo::test {
 
-ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env,
-                      bool keepHandOff)
+QProcess* startProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env,
+                       bool keepHandOff)
 {
     const QString exe = dir + QStringLiteral("/KelvoBild");
     if (!QFile::exists(exe))
         QFile::copy(QStringLiteral(KELVO_BINARY_DIR "/KelvoBild"), exe);
-    const QString handOffFile = dir + QStringLiteral("/SendToKelvo.TXT");
     if (!keepHandOff)
-        QFile::remove(handOffFile);
+        QFile::remove(dir + QStringLiteral("/SendToKelvo.TXT"));
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "KELVO_SANE_OPTIONS"})
         e.remove(QLatin1String(name));
@@ -22,10 +23,16 @@ ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QS
     e.insert(QStringLiteral("TMP"), dir);
     for (auto it = env.cbegin(); it != env.cend(); ++it)
         e.insert(it.key(), it.value());
-    QProcess p;
-    p.setProcessEnvironment(e);
-    p.setWorkingDirectory(dir);
-    p.start(exe, args);
+    auto* p = new QProcess;
+    p->setProcessEnvironment(e);
+    p->setWorkingDirectory(dir);
+    p->start(exe, args);
+    p->waitForStarted();
+    return p;
+}
+
+ProgramRun finishProgram(QProcess& p, const QString& dir)
+{
     ProgramRun r;
     if (!p.waitForFinished(180000)) {
         p.kill();
@@ -38,9 +45,16 @@ ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QS
     for (const QString& l : r.stderrText.split(QLatin1Char('\n')))
         if (!l.isEmpty() && !l.startsWith(QLatin1String("QStandardPaths")))
             r.messages << l;
-    QFile h(handOffFile);
+    QFile h(dir + QStringLiteral("/SendToKelvo.TXT"));
     r.handOff = h.open(QIODevice::ReadOnly) ? h.readAll() : QByteArray("<none>");
     return r;
+}
+
+ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env,
+                      bool keepHandOff)
+{
+    std::unique_ptr<QProcess> p(startProgram(dir, args, env, keepHandOff));
+    return finishProgram(*p, dir);
 }
 
 QStringList filesIn(const QString& dir)

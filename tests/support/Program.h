@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 namespace kelvo::test {
 
 struct ProgramRun {
@@ -20,6 +22,12 @@ struct ProgramRun {
 // or overrides the environment; SANE_CONFIG_DIR defaults to the repository's virtual scanner.
 ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env = {},
                       bool keepHandOff = false);
+
+// The same in two steps, for runs that overlap or are interrupted: starts the program (the
+// caller owns the process) and, later, waits for it and collects what it left.
+QProcess* startProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env = {},
+                       bool keepHandOff = false);
+ProgramRun finishProgram(QProcess& process, const QString& dir);
 
 // Files in `dir`, hidden ones included, sorted by name.
 QStringList filesIn(const QString& dir);

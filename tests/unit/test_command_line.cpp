@@ -36,6 +36,11 @@ struct FieldCase {
     std::function<bool(const ScanSettings&)> check;
 };
 
+void PrintTo(const FieldCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CommandLineFields : public ::testing::TestWithParam<FieldCase> {};
 
 TEST_P(CommandLineFields, SetsTheField)

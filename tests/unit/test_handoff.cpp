@@ -1,5 +1,6 @@
 // The hand-off record and file, when the notification is sent, and how the viewer and the
 // default application are started.
+#include "platform/Display.h"
 #include "platform/Launcher.h"
 #include "scan/HandOff.h"
 
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -55,12 +57,15 @@ std::optional<QByteArray> waitForFile(const QString& path)
     return std::nullopt;
 }
 
-// A stand-in program that writes its argument count and its arguments, one per line, to
-// `out`; renamed into place so that a half-written file is never seen.
+// A stand-in program that writes its argument count, its arguments, one per line, and where
+// its standard input, output and error lead to `out`; renamed into place so that a
+// half-written file is never seen.
 bool writeArgvRecorder(const QString& script, const QString& out)
 {
     const QByteArray text = "#!/bin/sh\n"
-                            "{ printf '%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > '"
+                            "fds=$(/usr/bin/readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+                            "{ printf '%s\\n' \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; "
+                            "printf '%s\\n' \"$fds\"; } > '"
         + QFile::encodeName(out) + ".part' && /bin/mv '" + QFile::encodeName(out) + ".part' '"
         + QFile::encodeName(out) + "'\n";
     return writeFile(script, text,
@@ -177,6 +182,11 @@ TEST(HandOffWrite, FileAndNotification)
             EXPECT_TRUE(info.isFile() && !info.isSymLink());
             EXPECT_FALSE(info.permissions() & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
         }
+        // The file appears whole through a temporary name, which never stays behind.
+        if (c.before != Before::NoDirectory) {
+            EXPECT_TRUE(QDir(dir).entryList(QDir::Hidden | QDir::Files | QDir::System | QDir::NoDotAndDotDot)
+                            .filter(QRegularExpression(QStringLiteral("^\\."))).isEmpty());
+        }
         const QByteArray record = handOffRecord(c.fileName, c.count, "S");
         const QList<QByteArray> expected =
             c.notified ? QList<QByteArray>{notificationText(record)} : QList<QByteArray>{};
@@ -247,7 +257,8 @@ TEST(SystemLauncher, ViewerGetsFileAsOneArgument)
     const QString file = tmp.filePath(QStringLiteral("Bild 03 'x'.JPG"));
     kelvo::SystemLauncher launcher;
     ASSERT_TRUE(launcher.startViewer('"' + script + "\" --Fit", file));
-    EXPECT_EQ(waitForFile(out), "2\n--Fit\n" + QFile::encodeName(file) + "\n");
+    // It never holds the caller's pipes.
+    EXPECT_EQ(waitForFile(out), "2\n--Fit\n" + QFile::encodeName(file) + "\n/dev/null\n/dev/null\n/dev/null\n");
 }
 
 // Sets PATH for one test and puts the old value back.
@@ -273,9 +284,14 @@ TEST(SystemLauncher, DefaultApplicationThroughXdgOpen)
     kelvo::SystemLauncher launcher;
     {
         PathOverride path(tmp.path());
+        // Without a display nobody would see it: nothing is started.
+        kelvo::setHasDisplay(false);
+        EXPECT_FALSE(launcher.openWithDefaultApplication(file));
+        kelvo::setHasDisplay(true);
         ASSERT_TRUE(launcher.openWithDefaultApplication(file));
     }
-    EXPECT_EQ(waitForFile(out), "1\n" + QFile::encodeName(file) + "\n");
+    EXPECT_EQ(waitForFile(out).value_or("none").toStdString(),
+              ("1\n" + file + "\n/dev/null\n/dev/null\n/dev/null\n").toStdString());
 
     // Without an opener on the path nothing can be started, and the caller learns it.
     QTemporaryDir empty;

@@ -1,6 +1,7 @@
 // Pages handed to the page handler as the scanner would: the files it writes (checked by
 // gm, tiffinfo and pcxtoppm), the PDF pages, the names, counters, windows and viewers.
 #include "imaging/ImageFile.h"
+#include "platform/Paths.h"
 #include "scan/PageHandler.h"
 #include "support/Fakes.h"
 #include "support/Tools.h"
@@ -9,9 +10,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <deque>
+#include <limits>
 #include <sys/stat.h>
 
 using namespace kelvo;
@@ -158,12 +162,12 @@ TEST_F(PageHandlerTest, ViewerModesAndUnattendedRuns)
         settings.ViewerMode = c.mode;
         settings.ViewerProgram = QStringLiteral("eog --new-instance");
         settings.ExitAfterRun = c.exitAfterRun;
-        settings.TargetFileName = path(QStringLiteral("v01.PNG"));
+        settings.TargetFileName = path(QStringLiteral("v%1_01.PNG").arg(int(&c - cases)));
         ASSERT_EQ(feed(8), 1);
         EXPECT_EQ(ui.openedWindows.size(), c.windows) << c.mode;
         ASSERT_EQ(launcher.viewers.size(), c.viewers) << c.mode;
         if (c.viewers) {
-            EXPECT_EQ(launcher.viewers.first(), "eog --new-instance|" + path(QStringLiteral("v01.PNG")));
+            EXPECT_EQ(launcher.viewers.first(), "eog --new-instance|" + path(QStringLiteral("v%1_01.PNG").arg(int(&c - cases))));
         }
     }
 }
@@ -182,46 +186,51 @@ TEST_F(PageHandlerTest, PdfPagesGoThroughPrivateBitmapsIntoOneDocument)
     EXPECT_TRUE(ui.openedWindows.isEmpty());
     EXPECT_TRUE(launcher.viewers.isEmpty());
     EXPECT_TRUE(ui.messages.isEmpty());
-    EXPECT_EQ(filesIn(path(QStringLiteral("tmp"))), QStringList({"Scan0.BMP", "Scan1.BMP", "Scan2.BMP"}));
+    // The bitmaps live in a directory of this process alone, inside TMP.
+    const QStringList own = QDir(path(QStringLiteral("tmp"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(own.size(), 1);
+    const QString privateDir = path(QStringLiteral("tmp/") + own.first());
+    EXPECT_EQ(privateDir, privateTempDir());
+    EXPECT_EQ(filesIn(privateDir), QStringList({"Scan0.BMP", "Scan1.BMP", "Scan2.BMP"}));
     struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path(QStringLiteral("tmp/Scan1.BMP"))).constData(), &st), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(privateDir).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(QFile::encodeName(privateDir + QStringLiteral("/Scan1.BMP")).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(identify(path(QStringLiteral("tmp/Scan1.BMP"))).bitsPerPixel, 1);
+    EXPECT_EQ(identify(privateDir + QStringLiteral("/Scan1.BMP")).bitsPerPixel, 1);
     EXPECT_FALSE(QFileInfo::exists(session.FirstPageFile)); // written only at the end
 
     pdf.WritePdfDocument(session.PdfDocument, QFile::encodeName(session.FirstPageFile), 0);
     const ToolResult info = runTool(QStringLiteral("pdfinfo"), {session.FirstPageFile});
     EXPECT_TRUE(info.out.contains(QRegularExpression(QStringLiteral("Pages:\\s+3\\b")))) << info.out.toStdString();
+    removePrivateTempDir();
+    EXPECT_FALSE(QFileInfo::exists(privateDir));
 }
 
-TEST_F(PageHandlerTest, StoreFailuresAreReportedAndTheScanGoesOn)
+TEST_F(PageHandlerTest, StoreFailuresAreReportedNotCountedAndTheScanGoesOn)
 {
-    // A page that cannot be stored is never dropped silently: the message names the code.
-    const QString link = path(QStringLiteral("tmp/Scan0.BMP"));
-    const QString victim = path(QStringLiteral("victim.txt"));
-    {
-        QFile v(victim);
-        ASSERT_TRUE(v.open(QIODevice::WriteOnly));
-        v.write("keep");
-    }
-    ASSERT_TRUE(QFile::link(victim, link));
-
+    // A page that cannot be stored is never dropped silently: the message names the code. It
+    // is not counted, opens no window, and the next page takes the next name.
     const struct {
         const char* name;
         QString format;
         QString target;
-        int startCounter;
+        QByteArray tmp;
         int code;
     } cases[] = {
-        {"MissingDirectory", QStringLiteral("TIF"), path(QStringLiteral("nodir/a01.TIF")), 0, ERROR_FILE_CREATE},
-        {"PdfWithoutDocument", QStringLiteral("PDF"), path(QStringLiteral("b01.PDF")), 2, ERROR_NO_PDF_DOCUMENT},
-        {"SymbolicLinkAtBitmap", QStringLiteral("PDF"), path(QStringLiteral("c01.PDF")), 0, ERROR_SYMLINK},
+        {"MissingDirectory", QStringLiteral("TIF"), path(QStringLiteral("nodir/a01.TIF")), {}, ERROR_FILE_CREATE},
+        {"NoTemporaryDirectory", QStringLiteral("PDF"), path(QStringLiteral("c01.PDF")),
+         QFile::encodeName(path(QStringLiteral("notmp"))), ERROR_FILE_CREATE},
     };
     for (const auto& c : cases) {
         ui.messages.clear();
         ui.openedWindows.clear();
         session = SessionState();
-        session.PageCounter = c.startCounter;
+        session.FirstPageFile = QStringLiteral("earlier.JPG");
+        session.LastPageFile = QStringLiteral("earlier.JPG");
+        if (!c.tmp.isEmpty())
+            qputenv("TMP", c.tmp);
+        removePrivateTempDir();
         settings.OutputFormat = c.format;
         settings.TargetFileName = c.target;
         ASSERT_EQ(feed(24), 1) << c.name;
@@ -229,15 +238,103 @@ TEST_F(PageHandlerTest, StoreFailuresAreReportedAndTheScanGoesOn)
         EXPECT_EQ(ui.messages.first().text, QStringLiteral("L_SaveBitmap fehlgeschlagen, Error No: %1").arg(c.code)) << c.name;
         EXPECT_EQ(ui.messages.first().caption, "Error!");
         EXPECT_EQ(ui.messages.first().flags, MB_OK);
-        EXPECT_EQ(session.PageCounter, c.startCounter + 1) << c.name;
+        EXPECT_EQ(session.PageCounter, 0) << c.name;
+        EXPECT_FALSE(session.PageStored) << c.name;
+        EXPECT_EQ(session.LastPageFile, "earlier.JPG") << c.name;
         EXPECT_NE(settings.TargetFileName, c.target) << c.name;
-        EXPECT_EQ(ui.openedWindows.size(), c.format == QLatin1String("PDF") ? 0 : 1) << c.name;
+        EXPECT_TRUE(ui.openedWindows.isEmpty()) << c.name;
+        if (session.PdfDocument != 0) {
+            // The PDF holds no page: it is not written, and says so.
+            EXPECT_EQ(pdf.WritePdfDocument(session.PdfDocument, QFile::encodeName(path(QStringLiteral("c01.PDF"))), 0), 0);
+        }
     }
-    QFile v(victim);
-    ASSERT_TRUE(v.open(QIODevice::ReadOnly));
-    EXPECT_EQ(v.readAll(), "keep");
-    EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_FALSE(QDir(path(QStringLiteral("nodir"))).exists());
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("c01.PDF"))));
+}
+
+TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
+{
+    const auto touch = [&](const QString& name) {
+        QFile f(path(name));
+        return f.open(QIODevice::WriteOnly) && f.write("old") == 3;
+    };
+    const struct {
+        const char* name;
+        uint8_t exitAfterRun;
+        std::deque<int> answers;
+        QStringList existing;   // files there before the session
+        int pages;
+        QStringList written;    // names the pages were stored under, in order
+        int questions;
+    } cases[] = {
+        // A one-character stem wraps after 36 names: the 37th page finds no name of its own
+        // and is reported, instead of replacing the first.
+        {"Wrap", 1, {}, {}, 37, {}, 1},
+        // Unattended runs replace files of earlier runs, as callers rely on.
+        {"UnattendedReplaces", 1, {}, {"u1.PNG", "u2.PNG"}, 2, {"u1.PNG", "u2.PNG"}, 0},
+        {"AskedYes", 0, {IDYES}, {"y1.PNG", "y2.PNG"}, 2, {"y1.PNG", "y2.PNG"}, 1},
+        {"AskedNo", 0, {IDNO}, {"n1.PNG", "n3.PNG"}, 3, {"n2.PNG", "n4.PNG", "n5.PNG"}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session = SessionState();
+        ui.messages.clear();
+        ui.answers = c.answers;
+        handler.beginSession();
+        settings.ExitAfterRun = c.exitAfterRun;
+        settings.OutputFormat = QStringLiteral("PNG");
+        for (const QString& e : c.existing)
+            ASSERT_TRUE(touch(e));
+        const QString stem = c.existing.isEmpty() ? QString() : c.existing.first().left(1);
+        settings.TargetFileName = c.existing.isEmpty() ? path(QStringLiteral("Z.PNG")) : path(stem + QStringLiteral("1.PNG"));
+        QStringList stored;
+        for (int i = 0; i < c.pages; ++i) {
+            feed(8, 8, 8);
+            stored << QFileInfo(session.LastPageFile).fileName();
+        }
+        if (c.existing.isEmpty()) {
+            EXPECT_EQ(session.PageCounter, 36);
+            EXPECT_EQ(QSet<QString>(stored.begin(), stored.end()).size(), 36);
+            EXPECT_EQ(stored.first(), "Z.PNG");
+            ASSERT_EQ(ui.messages.size(), 1);
+            EXPECT_EQ(ui.messages.first().text, "L_SaveBitmap fehlgeschlagen, Error No: -14");
+            continue;
+        }
+        EXPECT_EQ(session.PageCounter, c.pages);
+        EXPECT_EQ(stored, c.written);
+        EXPECT_EQ(ui.messages.size(), c.questions);
+        if (c.questions) {
+            EXPECT_EQ(ui.messages.first().text, "Die Datei „" + path(stem + "1.PNG") + "“ existiert bereits. Vorhandene Dateien ersetzen?");
+            EXPECT_EQ(ui.messages.first().flags, MB_YESNO);
+        }
+        for (const QString& e : c.existing) {
+            if (!c.written.contains(e)) {
+                EXPECT_EQ(QFileInfo(path(e)).size(), 3) << e.toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(PageHandlerTest, StartValueCountingAndTheResolutionTheScannerUsed)
+{
+    // A start value opens the PDF like any other first page; the count never wraps.
+    session.PageCounter = std::numeric_limits<int32_t>::max() - 1;
+    settings.OutputFormat = QStringLiteral("PDF");
+    settings.TargetFileName = path(QStringLiteral("s01.PDF"));
+    settings.Resolution = 250;
+    Bitmap page = Bitmap::fromImage(testPage(24, 300, 300));
+    page.scannedXResolution = 300; // the device rounded 250 up
+    page.scannedYResolution = 300;
+    handler.PageAcquired(page);
+    feed(8);
+    EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.first().text.toStdString();
+    EXPECT_EQ(session.PageCounter, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(session.FirstPageFile, path(QStringLiteral("s01.PDF")));
+    ASSERT_EQ(pdf.WritePdfDocument(session.PdfDocument, QFile::encodeName(session.FirstPageFile), 0), 1);
+    // 300 pixels at 300 dpi: one inch wide, not 1.2.
+    const ToolResult images = runTool(QStringLiteral("pdfimages"), {"-list", session.FirstPageFile});
+    EXPECT_TRUE(images.out.contains(QRegularExpression(QStringLiteral("\\b300\\s+300\\s+rgb.*\\b300\\s+300\\b"))))
+        << images.out.toStdString();
 }
 
 TEST_F(PageHandlerTest, InvertsWhenAsked)
@@ -264,21 +361,31 @@ TEST_F(PageHandlerTest, InvertsWhenAsked)
     }
 }
 
-TEST(TemporaryDirectory, NeverTheRoot)
+TEST(TemporaryDirectory, PrivateAndNeverTheRoot)
 {
     const QByteArray saved = qgetenv("TMP");
     const struct {
         const char* value;
-        bool root;
-    } cases[] = {{"", false}, {"/", false}, {"/var/tmp/", false}};
+        const char* parent;
+    } cases[] = {{"", nullptr}, {"/", nullptr}, {"/var/tmp/", "/var/tmp"}};
     for (const auto& c : cases) {
         qputenv("TMP", c.value);
+        EXPECT_NE(tempDir(), "/") << c.value;
         const QString name = PageHandler::temporaryBitmapName(3);
-        EXPECT_NE(name, "/Scan3.BMP") << c.value;
+        const QString dir = QFileInfo(name).path();
         EXPECT_TRUE(name.endsWith(QLatin1String("/Scan3.BMP"))) << c.value;
-        EXPECT_FALSE(name.startsWith(QLatin1String("//")));
+        EXPECT_NE(QFileInfo(dir).path(), "/") << c.value;
+        if (c.parent) {
+            EXPECT_EQ(QFileInfo(dir).path(), c.parent);
+        }
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(dir).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        // Two runs never share it: a new one after removal, under another name.
+        removePrivateTempDir();
+        EXPECT_FALSE(QFileInfo::exists(dir));
+        EXPECT_NE(QFileInfo(PageHandler::temporaryBitmapName(3)).path(), dir);
+        removePrivateTempDir();
     }
-    qputenv("TMP", "/var/tmp/");
-    EXPECT_EQ(PageHandler::temporaryBitmapName(0), "/var/tmp/Scan0.BMP");
     qputenv("TMP", saved);
 }

@@ -34,6 +34,11 @@ struct KindCase {
     QImage::Format readFormat; // what our reader gives back
 };
 
+void PrintTo(const KindCase& kind, std::ostream* os)
+{
+    *os << kind.name;
+}
+
 const KindCase kKinds[] = {
     {"MonoBlackWhite", QImage::Format_Mono, blackWhite, 1, QImage::Format_Mono},
     {"MonoWhiteBlack", QImage::Format_Mono, whiteBlack, 1, QImage::Format_Mono},
@@ -331,6 +336,121 @@ TEST(PcxRead, DecodesFilesFromOtherEncoders)
     }
 }
 
+void put16(QByteArray& b, int offset, int v)
+{
+    b[offset] = char(v & 0xFF);
+    b[offset + 1] = char((v >> 8) & 0xFF);
+}
+
+// A PCX file built byte by byte, for layouts and details our writer never produces.
+struct Built {
+    int version = 5;
+    bool rle = true;
+    int bits = 8;
+    int planes = 1;
+    QByteArray headerPalette; // up to 48 bytes
+    QByteArray tail;          // after the pixel data: palette block, padding, junk
+};
+
+QByteArray buildPcx(const Built& b, QSize size, const std::function<int(int x, int y, int plane)>& sample)
+{
+    const int bpl = ((size.width() * b.bits + 7) / 8 + 1) & ~1;
+    QByteArray out(128, '\0');
+    out[0] = 0x0A;
+    out[1] = char(b.version);
+    out[2] = char(b.rle ? 1 : 0);
+    out[3] = char(b.bits);
+    put16(out, 8, size.width() - 1);
+    put16(out, 10, size.height() - 1);
+    put16(out, 12, 72);
+    put16(out, 14, 72);
+    out.replace(16, b.headerPalette.size(), b.headerPalette);
+    out[65] = char(b.planes);
+    put16(out, 66, bpl);
+    put16(out, 68, 1);
+    for (int y = 0; y < size.height(); ++y) {
+        QByteArray line;
+        for (int p = 0; p < b.planes; ++p) {
+            QByteArray plane(bpl, '\0');
+            for (int x = 0; x < size.width(); ++x) {
+                const int perByte = 8 / b.bits, shift = 8 - b.bits * (x % perByte + 1);
+                plane[x / perByte] = char(uchar(plane[x / perByte]) | (sample(x, y, p) << shift));
+            }
+            line += plane;
+        }
+        if (!b.rle) {
+            out += line;
+            continue;
+        }
+        for (int i = 0; i < line.size();) { // every byte as a run of one: valid, if long
+            out += char(0xC1);
+            out += line[i++];
+        }
+    }
+    return out + b.tail;
+}
+
+QByteArray palette256(int offset)
+{
+    QByteArray block(1, 0x0C);
+    for (int i = 0; i < 256; ++i)
+        block += QByteArray() + char((i * 3 + offset) % 256) + char(255 - i) + char((i * 7) % 256);
+    return block;
+}
+
+// Files that netpbm, ImageMagick and GraphicsMagick open open here too, with the colours
+// gm (and pcxtoppm, where it takes the file) sees.
+TEST(PcxRead, OpensWhatOtherDecodersOpen)
+{
+    const QSize size(13, 5);
+    const auto eight = [](int x, int y, int p) { return (x * 37 + y * 71 + p * 101) % 256; };
+    const struct Case {
+        const char* name;
+        Built built;
+        std::function<int(int, int, int)> sample;
+        bool pcxtoppm; // netpbm refuses some layouts that gm reads
+    } cases[] = {
+        {"four planes, alpha", {5, true, 8, 4, {}, {}}, [](int x, int y, int p) { return p == 3 ? (x < 6 ? 255 : 90) : (x * 37 + y * 71 + p * 101) % 256; }, false},
+        {"four planes, alpha zero", {5, true, 8, 4, {}, {}}, [](int x, int y, int p) { return p == 3 ? 0 : (x * 37 + y * 71 + p * 101) % 256; }, false},
+        {"stored, 24 bit", {5, false, 8, 3, {}, {}}, eight, false},
+        {"stored, 256 colours", {5, false, 8, 1, {}, palette256(5)}, eight, false},
+        {"version 1", {1, true, 8, 3, {}, {}}, eight, true},
+        {"2-bit packed", {5, true, 2, 1, QByteArray("\x0a\x14\x1e\xc8\x00\x00\x00\xc8\x00\x00\x00\xc8", 12), {}},
+         [](int x, int y, int) { return (x + 2 * y) % 4; }, true},
+        {"bytes after the palette", {5, true, 8, 1, {}, palette256(9) + QByteArray("\0\x11junk\x0c after", 13)}, eight, true},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray bytes = buildPcx(c.built, size, c.sample);
+        const ReadResult ours = readPcx(bytes);
+        ASSERT_TRUE(ours.ok);
+        SequentialDevice dev(bytes);
+        const ReadResult streamed = readPcx(&dev);
+        ASSERT_TRUE(streamed.ok);
+        EXPECT_EQ(streamed.image, ours.image);
+        EXPECT_EQ(ours.image.hasAlphaChannel(), std::string_view(c.name) == "four planes, alpha");
+
+        const QString path = dir.filePath("built.pcx");
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+        std::vector<std::pair<const char*, ToolOutput>> others;
+        others.emplace_back("gm", runToolRaw("gm", {"convert", path, "ppm:-"}));
+        if (c.pcxtoppm)
+            others.emplace_back("pcxtoppm", runToolRaw("pcxtoppm", {path}));
+        for (const auto& [tool, out] : others) {
+            ASSERT_EQ(out.exitCode, 0) << tool << ": " << out.err.toStdString();
+            const QImage theirs = parsePpm(out.out);
+            ASSERT_EQ(theirs.size(), size) << tool;
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x)
+                    ASSERT_EQ(ours.image.pixel(x, y) | 0xFF000000, theirs.pixel(x, y))
+                        << tool << " pixel " << x << "," << y;
+        }
+    }
+}
+
 TEST(PcxRead, CanReadOnlyPeeks)
 {
     const QByteArray good = encode(makeImage(kind("Gray"), {9, 5}));
@@ -363,12 +483,6 @@ TEST(PcxRead, TruncatedFilesFail)
     }
 }
 
-void put16(QByteArray& b, int offset, int v)
-{
-    b[offset] = char(v & 0xFF);
-    b[offset + 1] = char((v >> 8) & 0xFF);
-}
-
 TEST(PcxRead, InvalidHeadersAndDataFail)
 {
     struct Case {
@@ -378,9 +492,8 @@ TEST(PcxRead, InvalidHeadersAndDataFail)
     };
     const Case cases[] = {
         {"not a PCX maker byte", "Gray", [](QByteArray& b) { b[0] = 0x0B; }},
-        {"version 1", "Gray", [](QByteArray& b) { b[1] = 1; }},
         {"version 6", "Gray", [](QByteArray& b) { b[1] = 6; }},
-        {"no RLE", "Gray", [](QByteArray& b) { b[2] = 0; }},
+        {"encoding 2", "Gray", [](QByteArray& b) { b[2] = 2; }},
         {"3 bits per pixel", "Gray", [](QByteArray& b) { b[3] = 3; }},
         {"2 planes of 8 bits", "Gray", [](QByteArray& b) { b[65] = 2; }},
         {"5 planes of 1 bit", "MonoBlackWhite", [](QByteArray& b) { b[65] = 5; }},

@@ -342,8 +342,29 @@ TEST_F(PdfTest, DocumentInformationAndObjectStreams)
     EXPECT_TRUE(xref.contains(QStringLiteral("compressed; stream ="))) << xref.toStdString();
 }
 
-// Pages come in call order; a picture that does not fit on A4 at 2 mm gets a larger page with
-// a 2 mm margin; the page bitmaps stay on disk.
+// Where each page's picture sits: its left edge and its distance from the page's top, in
+// points, read from the page contents that qpdf writes out uncompressed.
+std::vector<std::pair<double, double>> placements(const QString& pdf, const std::vector<std::pair<double, double>>& pageSizes)
+{
+    const QString qdf = pdf + QStringLiteral(".qdf");
+    checked(QStringLiteral("qpdf"), {QStringLiteral("--qdf"), QStringLiteral("--object-streams=disable"), pdf, qdf});
+    QFile f(qdf);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLatin1(f.readAll());
+    static const QRegularExpression cm(QStringLiteral(R"(q ([\d.]+) 0 0 ([\d.]+) ([\d.]+) ([\d.]+) cm /Im0 Do Q)"));
+    std::vector<std::pair<double, double>> at;
+    for (auto it = cm.globalMatch(text); it.hasNext();) {
+        const auto m = it.next();
+        const double h = m.captured(2).toDouble(), x = m.captured(3).toDouble(), bottom = m.captured(4).toDouble();
+        const size_t page = at.size();
+        at.emplace_back(x, page < pageSizes.size() ? pageSizes[page].second - bottom - h : -1);
+    }
+    return at;
+}
+
+// Pages come in call order; a picture that fits on A4 gets an A4 page, 2 mm from the top-left
+// where that still fits and nearer the corner where it does not; a larger picture gets a page
+// of its own size. The page bitmaps stay on disk.
 TEST_F(PdfTest, PagesInCallOrderAndPageSizes)
 {
     const std::vector<QImage> pages = {
@@ -352,7 +373,8 @@ TEST_F(PdfTest, PagesInCallOrderAndPageSizes)
         picture(Kind::Gray8, 80, 120),
         picture(Kind::Mono, 1300, 1000), // wider than A4 only
         picture(Kind::Mono, 1000, 1700), // taller than A4 only
-        picture(Kind::Mono, 1200, 1720), // just fits on A4
+        picture(Kind::Mono, 1200, 1720), // fits on A4 with less than 2 mm to spare
+        picture(Kind::Mono, 1240, 1754), // 210 x 297 mm: fills the A4 page
     };
     const QString pdf = writeDocument(pages, 150);
     expectCleanPdf(pdf);
@@ -360,15 +382,26 @@ TEST_F(PdfTest, PagesInCallOrderAndPageSizes)
     ASSERT_EQ(images.size(), pages.size());
     auto info = pdfInfo(pdf, int(pages.size()));
     EXPECT_EQ(info[QStringLiteral("Pages")], QString::number(pages.size()));
+    std::vector<std::pair<double, double>> sizes;
     for (int i = 0; i < int(pages.size()); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(images[i].page, i + 1);
         EXPECT_EQ(images[i].width, pages[i].width());
         EXPECT_EQ(images[i].height, pages[i].height());
+        const double w = pages[i].width() * 72.0 / 150, h = pages[i].height() * 72.0 / 150;
         const auto [pw, ph] = pageSize(info, i + 1);
-        EXPECT_NEAR(pw, std::max(kA4W, 2 * kMarginPt + pages[i].width() * 72.0 / 150), 0.01);
-        EXPECT_NEAR(ph, std::max(kA4H, 2 * kMarginPt + pages[i].height() * 72.0 / 150), 0.01);
+        EXPECT_NEAR(pw, std::max(kA4W, w), 0.01);
+        EXPECT_NEAR(ph, std::max(kA4H, h), 0.01);
+        sizes.emplace_back(pw, ph);
         EXPECT_TRUE(QFile::exists(path(QStringLiteral("Scan%1.BMP").arg(i))));
+    }
+    const auto at = placements(pdf, sizes);
+    ASSERT_EQ(at.size(), pages.size());
+    for (int i = 0; i < int(pages.size()); ++i) {
+        SCOPED_TRACE(i);
+        const double w = pages[i].width() * 72.0 / 150, h = pages[i].height() * 72.0 / 150;
+        EXPECT_NEAR(at[i].first, std::max(0.0, std::min(kMarginPt, kA4W - w)), 0.01);
+        EXPECT_NEAR(at[i].second, std::max(0.0, std::min(kMarginPt, kA4H - h)), 0.01);
     }
 }
 
@@ -507,13 +540,16 @@ TEST_F(PdfTest, PagesFromMemoryEqualPagesFromTheirBitmapFiles)
         EXPECT_TRUE(a.readAll() == b.readAll());
         EXPECT_EQ(QFileInfo(b).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
     }
-    // A page that holds nothing fails the document like an unreadable bitmap file.
+    // A page that holds nothing is left out and named, like an unreadable bitmap file.
     const int doc = docs.CreatePdfDocument(150);
     EXPECT_TRUE(PdfDocuments::encodePagePicture(Bitmap()).isNull());
-    docs.AddPdfPage(doc, Bitmap(), 0.2, 0.2, 0);
-    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(path(QStringLiteral("none.pdf"))), 0), 1);
-    EXPECT_FALSE(QFile::exists(path(QStringLiteral("none.pdf"))));
-    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_TRUE(docs.AddPdfPage(doc, Bitmap::fromImage(picture(Kind::Gray8, 40, 30)), 0.2, 0.2, 0));
+    EXPECT_FALSE(docs.AddPdfPage(doc, Bitmap(), 0.2, 0.2, 1));
+    const QString partial = path(QStringLiteral("partial.pdf"));
+    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(partial), 0), 1);
+    EXPECT_EQ(listImages(partial).size(), 1u);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, missingPagesText({2}, partial));
 }
 
 TEST_F(PdfTest, OpensTheWrittenFileOnlyWhenAsked)
@@ -562,7 +598,7 @@ TEST_F(PdfTest, DocumentsAreKeptApartByHandle)
     QFile file(pa);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray before = file.readAll();
-    EXPECT_EQ(docs.WritePdfDocument(a, QFile::encodeName(pa), 1), 1);
+    EXPECT_EQ(docs.WritePdfDocument(a, QFile::encodeName(pa), 1), 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + pa);
     EXPECT_TRUE(launcher.opened.isEmpty());
@@ -618,7 +654,7 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
         {"below /etc/passwd", QStringLiteral("/etc/passwd/x.pdf"), {good}, 0},
         {"target is a directory", path(QStringLiteral("sub")), {good}, 0},
         {"empty name", QString(), {good}, 0},
-        {"missing bitmap", path(QStringLiteral("x.pdf")), {good, name("Scan9.BMP")}, 0},
+        {"missing bitmap", path(QStringLiteral("x.pdf")), {name("Scan9.BMP")}, 0},
         {"truncated bitmap", path(QStringLiteral("x.pdf")), {name("cut.BMP")}, 0},
         {"not a picture", path(QStringLiteral("x.pdf")), {name("notes.txt")}, 0},
         {"a directory as bitmap", path(QStringLiteral("x.pdf")), {name("sub")}, 0},
@@ -638,7 +674,7 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
         } else {
             docs.AddPdfPage(doc, good, 0.2, 0.2, 0); // ignored
         }
-        EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(c.target), 1), 1);
+        EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(c.target), 1), 0);
         ASSERT_EQ(ui.messages.size(), 1u);
         EXPECT_EQ(ui.messages[0].text, kFailureText + c.target);
         EXPECT_EQ(ui.messages[0].caption, QStringLiteral("Error PDF schreiben"));
@@ -647,6 +683,20 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_TRUE(entries(path(QStringLiteral("sub"))).isEmpty());
     }
+
+    // Pages that cannot be read are left out and named; the others are written.
+    ui.messages.clear();
+    const int doc = docs.CreatePdfDocument(150);
+    const QList<QByteArray> pages = {good, name("cut.BMP"), good, name("Scan9.BMP"), good};
+    for (int i = 0; i < pages.size(); ++i)
+        docs.AddPdfPage(doc, pages[i], 0.2, 0.2, i);
+    const QString target = path(QStringLiteral("partial.pdf"));
+    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 1);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text.toStdString(), ("Seiten 2, 4 fehlen in " + target + ": nicht gespeichert oder nicht lesbar.").toStdString());
+    EXPECT_EQ(listImages(target).size(), 3u);
+    EXPECT_EQ(launcher.opened, QStringList{target});
+    QFile::remove(target);
 }
 
 TEST_F(PdfTest, ReadOnlyDirectoryLeavesNothing)
@@ -659,7 +709,7 @@ TEST_F(PdfTest, ReadOnlyDirectoryLeavesNothing)
     docs.AddPdfPage(doc, saveBmp(picture(Kind::Rgb, 40, 30), path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 0);
     ASSERT_EQ(::chmod(QFile::encodeName(ro).constData(), 0555), 0);
     const QString target = ro + QStringLiteral("/x.pdf");
-    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 1);
+    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 0);
     ::chmod(QFile::encodeName(ro).constData(), 0755);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
@@ -690,7 +740,7 @@ TEST_F(PdfTest, FullDiskLeavesNothing)
     const int result = docs.WritePdfDocument(doc, QFile::encodeName(target), 1);
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(result, 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
     EXPECT_TRUE(launcher.opened.isEmpty());

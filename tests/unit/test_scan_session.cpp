@@ -240,6 +240,9 @@ TEST_F(ScanSessionTest, ViewerAtTheEnd)
         {'L', "pdf", {}},
     };
     for (const auto& c : cases) {
+        for (const QString& f : QDir(dir.path()).entryList({QStringLiteral("Bild*")}, QDir::Files))
+            QFile::remove(dir.path() + QLatin1Char('/') + f);
+        removeHandOff();
         launcher.viewers.clear();
         launcher.opened.clear();
         ui.answers.clear();

@@ -43,6 +43,11 @@ struct KindCase {
     const char* photometric; // as tiffinfo names it
 };
 
+void PrintTo(const KindCase& kind, std::ostream* os)
+{
+    *os << kind.name;
+}
+
 const KindCase kKinds[] = {
     {"MonoBlackWhite", QImage::Format_Mono, blackWhite, 1, "min-is-white"},
     {"MonoWhiteBlack", QImage::Format_Mono, whiteBlack, 1, "min-is-white"},

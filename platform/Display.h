@@ -1,0 +1,17 @@
+// Whether the process has a display to show windows on, decided once at start-up. A display
+// that is named but cannot be reached (a stale DISPLAY or WAYLAND_DISPLAY) counts as none, so
+// the program runs headless instead of aborting.
+#pragma once
+
+namespace kelvo {
+
+// Probes DISPLAY and WAYLAND_DISPLAY (before any window system is touched) and chooses Qt's
+// platform: the one that answers, else "offscreen". Returns true when a display is usable.
+bool chooseDisplay();
+// The result of chooseDisplay() (false before it ran): no display means no window may wait
+// for a click, and nothing is opened with the desktop's applications.
+bool hasDisplay();
+// For tests: pretend the display state.
+void setHasDisplay(bool on);
+
+} // namespace kelvo
