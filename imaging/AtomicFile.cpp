@@ -24,8 +24,8 @@ mode_t processUmask()
 
 } // namespace
 
-AtomicFile::AtomicFile(QString fileName, unsigned mode)
-    : m_fileName(std::move(fileName)), m_mode(mode)
+AtomicFile::AtomicFile(QString fileName, unsigned mode, Durability durability)
+    : m_fileName(std::move(fileName)), m_mode(mode), m_durability(durability)
 {
     processUmask();
 }
@@ -76,7 +76,7 @@ bool AtomicFile::commit()
     bool ok = m_file.flush() && m_file.error() == QFileDevice::NoError;
     m_file.close();
     ok = ok && ::fchmod(m_fd, static_cast<mode_t>(m_mode) & ~processUmask()) == 0;
-    ok = ok && ::fsync(m_fd) == 0;
+    ok = ok && (m_durability == Durability::Scratch || ::fsync(m_fd) == 0);
     ok = (::close(m_fd) == 0) && ok;
     m_fd = -1;
     if (!ok) {

@@ -1,5 +1,7 @@
 // A file that appears under its name only when complete: written to a temporary file in the
 // target's directory, flushed to disk, then renamed over the name. Abandoned on destruction.
+// A scratch file (Durability::Scratch) skips the sync to disk: it still appears only complete,
+// but a power failure may lose it.
 #pragma once
 
 #include <QFile>
@@ -9,8 +11,9 @@ namespace kelvo {
 
 class AtomicFile {
 public:
+    enum class Durability { Synced, Scratch };
     // mode: permission bits of the finished file, less the process umask.
-    explicit AtomicFile(QString fileName, unsigned mode = 0666);
+    explicit AtomicFile(QString fileName, unsigned mode = 0666, Durability durability = Durability::Synced);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -20,7 +23,7 @@ public:
     // cannot write, or no regular file (see error()).
     bool open();
     QFile& device() { return m_file; }
-    // Flushes, syncs, closes and renames; false (and nothing left behind) on any failure.
+    // Flushes, syncs (unless a scratch file), closes and renames; false (and nothing left behind) on any failure.
     bool commit();
     void abandon();
 
@@ -31,6 +34,7 @@ private:
     QString m_fileName;
     QString m_tempName;
     unsigned m_mode;
+    Durability m_durability;
     int m_fd = -1;
     QFile m_file;
     Error m_error = Error::None;

@@ -25,7 +25,7 @@ void put32(std::vector<uchar>& b, quint32 v)
 
 bool writeAll(QIODevice& out, const uchar* data, qint64 size)
 {
-    return out.write(reinterpret_cast<const char*>(data), size) == size;
+    return writeFully(out, reinterpret_cast<const char*>(data), size);
 }
 
 } // namespace
@@ -91,27 +91,34 @@ bool writeBmp(QIODevice& out, const QImage& input, int xDpi, int yDpi)
     if (!writeAll(out, h.data(), qint64(h.size())))
         return false;
 
-    std::vector<uchar> row(size_t(rowBytes), 0);
+    // Rows go out bottom-up in writes of about 4 MiB, each row padded with zeros.
+    const qint64 rowsPerWrite = std::max<qint64>(1, (qint64(4) << 20) / std::max<qint64>(1, rowBytes));
+    std::vector<uchar> chunk(size_t(rowBytes * std::min<qint64>(rowsPerWrite, std::max(1, height))), 0);
     const QImage::Format fmt = img.format();
-    for (int y = height - 1; y >= 0; --y) {
-        const uchar* src = img.constScanLine(y);
-        if (bits == 1 || bits == 8) {
-            std::copy(src, src + (qint64(width) * bits + 7) / 8, row.begin());
-        } else if (fmt == QImage::Format_RGB888) {
-            for (int x = 0; x < width; ++x) {
-                row[size_t(3 * x)] = src[3 * x + 2];
-                row[size_t(3 * x + 1)] = src[3 * x + 1];
-                row[size_t(3 * x + 2)] = src[3 * x];
-            }
-        } else {
-            const auto* px = reinterpret_cast<const QRgb*>(src);
-            for (int x = 0; x < width; ++x) {
-                row[size_t(3 * x)] = uchar(qBlue(px[x]));
-                row[size_t(3 * x + 1)] = uchar(qGreen(px[x]));
-                row[size_t(3 * x + 2)] = uchar(qRed(px[x]));
+    int y = height - 1;
+    while (y >= 0) {
+        uchar* row = chunk.data();
+        qint64 rows = 0;
+        for (; y >= 0 && rows < rowsPerWrite; --y, ++rows, row += rowBytes) {
+            const uchar* src = img.constScanLine(y);
+            if (bits == 1 || bits == 8) {
+                std::copy(src, src + (qint64(width) * bits + 7) / 8, row);
+            } else if (fmt == QImage::Format_RGB888) {
+                for (int x = 0; x < width; ++x, src += 3) {
+                    row[3 * x] = src[2];
+                    row[3 * x + 1] = src[1];
+                    row[3 * x + 2] = src[0];
+                }
+            } else {
+                const auto* px = reinterpret_cast<const QRgb*>(src);
+                for (int x = 0; x < width; ++x) {
+                    row[3 * x] = uchar(qBlue(px[x]));
+                    row[3 * x + 1] = uchar(qGreen(px[x]));
+                    row[3 * x + 2] = uchar(qRed(px[x]));
+                }
             }
         }
-        if (!writeAll(out, row.data(), rowBytes))
+        if (!writeAll(out, chunk.data(), rows * rowBytes))
             return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "imaging/CodecSupport.h"
 
+#include <QIODevice>
+
 namespace kelvo {
 
 QImage writableImage(const QImage& img)
@@ -42,6 +44,18 @@ std::array<uchar, 256> lightBitsTable(const QImage& img)
         table[size_t(b)] = uchar(out);
     }
     return table;
+}
+
+bool writeFully(QIODevice& out, const char* data, qint64 size)
+{
+    while (size > 0) {
+        const qint64 n = out.write(data, size);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
 }
 
 } // namespace kelvo

@@ -6,6 +6,8 @@
 
 #include <array>
 
+class QIODevice;
+
 namespace kelvo {
 
 // The image in a format the writers take directly; anything else is converted once.
@@ -15,5 +17,9 @@ QImage writableImage(const QImage& img);
 // byte whose set bits mark the lighter of the two colour-table entries. Equal entries count
 // as light from a gray of 128 up.
 std::array<uchar, 256> lightBitsTable(const QImage& img);
+
+// Writes all of `data`, going on after a short write (a file that just filled up takes part
+// of a large write), so that a failure is the device's own error. False when it failed.
+bool writeFully(QIODevice& out, const char* data, qint64 size);
 
 } // namespace kelvo

@@ -1,9 +1,12 @@
 // L_SaveBitmap: picks the codec by format code, converts the page to the depth to store, and
 // writes through an AtomicFile so that a failed store never leaves a half-written file.
+#include "imaging/ImageSave.h"
+
 #include "imaging/AtomicFile.h"
 #include "imaging/BmpWriter.h"
 #include "imaging/GifWriter.h"
 #include "imaging/ImageFile.h"
+#include "imaging/JpegWriter.h"
 #include "imaging/Pcx.h"
 #include "imaging/TiffWriter.h"
 
@@ -11,9 +14,6 @@
 
 namespace kelvo {
 
-namespace {
-
-// The image as it is to be stored; shares the pixels when nothing changes.
 QImage imageToStore(const QImage& img, int format, int bitsPerPixel)
 {
     if (format == FILE_GIF)
@@ -34,6 +34,8 @@ QImage imageToStore(const QImage& img, int format, int bitsPerPixel)
     return out;
 }
 
+namespace {
+
 bool writeWithQt(QIODevice& device, const QImage& img, const char* qtFormat, int quality)
 {
     QImageWriter writer(&device, qtFormat);
@@ -42,10 +44,8 @@ bool writeWithQt(QIODevice& device, const QImage& img, const char* qtFormat, int
     return writer.write(img);
 }
 
-} // namespace
-
-int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
-                 int quality, unsigned mode)
+int saveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
+               int quality, unsigned mode, AtomicFile::Durability durability)
 {
     if (!bitmap.allocated || bitmap.image.isNull())
         return ERROR_NO_IMAGE;
@@ -64,7 +64,7 @@ int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int 
     if (yDpi > 0 && img.dotsPerMeterY() != dpmY)
         img.setDotsPerMeterY(dpmY);
 
-    AtomicFile file(fileName, mode);
+    AtomicFile file(fileName, mode, durability);
     if (!file.open())
         return file.error() == AtomicFile::Error::SymbolicLink ? ERROR_SYMLINK : ERROR_FILE_CREATE;
 
@@ -74,7 +74,8 @@ int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int 
     case FILE_PCX: written = writePcx(device, img, xDpi, yDpi); break;
     case FILE_GIF: written = writeGif(device, img); break;
     case FILE_TIF: written = writeTiff(device, img, xDpi, yDpi); break;
-    case FILE_JPEG: written = writeWithQt(device, img, "jpeg", quality > 0 ? quality : 75); break;
+    // libjpeg-turbo on every core, straight from the page's rows
+    case FILE_JPEG: written = writeJpeg(device, img, quality > 0 ? quality : 75); break;
     // zlib level 1: fast, and far smaller than stored; 90 or more would store uncompressed
     case FILE_PNG: written = writeWithQt(device, img, "png", 85); break;
     default: written = writeBmp(device, img, xDpi, yDpi); break;
@@ -87,6 +88,19 @@ int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int 
     if (!file.commit())
         return file.error() == AtomicFile::Error::Rename ? ERROR_FILE_RENAME : ERROR_FILE_WRITE;
     return SUCCESS;
+}
+
+} // namespace
+
+int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
+                 int quality, unsigned mode)
+{
+    return saveBitmap(fileName, bitmap, format, bitsPerPixel, quality, mode, AtomicFile::Durability::Synced);
+}
+
+int saveScratchBitmap(const QString& fileName, const Bitmap& bitmap, int bitsPerPixel, unsigned mode)
+{
+    return saveBitmap(fileName, bitmap, FILE_BMP, bitsPerPixel, 0, mode, AtomicFile::Durability::Scratch);
 }
 
 } // namespace kelvo

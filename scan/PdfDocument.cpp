@@ -1,15 +1,16 @@
 #include "scan/PdfDocument.h"
 
 #include "imaging/CcittG4.h"
+#include "imaging/CodecSupport.h"
 #include "imaging/ImageFile.h"
+#include "imaging/ImageSave.h"
+#include "imaging/JpegWriter.h"
 #include "platform/Text.h"
 
-#include <QBuffer>
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QPainter>
 #include <QStringList>
 
@@ -31,6 +32,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,17 +59,10 @@ struct Picture {
     std::string data;
 };
 
-std::string jpegOf(const QImage& img)
+// The resolution stamp is the one the picture would carry read back from its bitmap file.
+std::string jpegOf(const QImage& img, QSize dotsPerMeter)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    if (!buffer.open(QIODevice::WriteOnly))
-        return {};
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(kJpegQuality);
-    if (!writer.write(img))
-        return {};
-    return bytes.toStdString();
+    return encodeJpeg(img, kJpegQuality, dotsPerMeter.width(), dotsPerMeter.height()).toStdString();
 }
 
 // A colour picture without transparency: alpha is laid over white paper.
@@ -124,8 +119,39 @@ bool bitmapFileComplete(const QString& fileName)
     return file.size() >= static_cast<qint64>(dataOffset) + rowBytes * height;
 }
 
-// Reads the page bitmap and compresses it for the page: 1 bit as CCITT G4, gray as gray JPEG,
-// everything else as colour JPEG.
+// Compresses a picture for the page: 1 bit as CCITT G4, gray as gray JPEG, everything else as
+// colour JPEG. `rgb` is the colour picture to code when the image is neither.
+std::optional<Picture> pictureOf(const QImage& img, QSize dotsPerMeter,
+                                 const std::function<QImage(const QImage&)>& rgb)
+{
+    if (img.isNull() || img.width() <= 0 || img.height() <= 0)
+        return std::nullopt;
+    Picture pic;
+    pic.width = img.width();
+    pic.height = img.height();
+    pic.fileDpi = qRound(dotsPerMeter.width() * 0.0254);
+
+    if (img.depth() == 1) {
+        pic.kind = PictureKind::Ccitt;
+        pic.data = encodeCcittG4(img).toStdString();
+    } else if (img.format() == QImage::Format_Grayscale8 || img.format() == QImage::Format_Grayscale16
+               || (img.format() == QImage::Format_Indexed8 && img.allGray())) {
+        pic.kind = PictureKind::GrayJpeg;
+        pic.data = jpegOf(img.format() == QImage::Format_Grayscale8 ? img : img.convertToFormat(QImage::Format_Grayscale8),
+                          dotsPerMeter);
+    } else {
+        pic.kind = PictureKind::RgbJpeg;
+        const QImage colour = rgb(img);
+        if (colour.isNull())
+            return std::nullopt;
+        pic.data = jpegOf(colour, dotsPerMeter);
+    }
+    if (pic.data.empty())
+        return std::nullopt;
+    return pic;
+}
+
+// Reads the page bitmap and compresses it for the page.
 std::optional<Picture> encodePicture(const QString& fileName)
 {
     ensureImageReadersReady();
@@ -135,31 +161,33 @@ std::optional<Picture> encodePicture(const QString& fileName)
     QImageReader reader(fileName);
     reader.setDecideFormatFromContent(true);
     QImage img;
-    if (!reader.read(&img) || img.isNull() || img.width() <= 0 || img.height() <= 0)
+    if (!reader.read(&img))
         return std::nullopt;
+    return pictureOf(img, QSize(img.dotsPerMeterX(), img.dotsPerMeterY()), opaqueRgb);
+}
 
-    Picture pic;
-    pic.width = img.width();
-    pic.height = img.height();
-    pic.fileDpi = qRound(img.dotsPerMeterX() * 0.0254);
-
-    if (img.depth() == 1) {
-        pic.kind = PictureKind::Ccitt;
-        pic.data = encodeCcittG4(img).toStdString();
-    } else if (img.format() == QImage::Format_Grayscale8 || img.format() == QImage::Format_Grayscale16
-               || (img.format() == QImage::Format_Indexed8 && img.allGray())) {
-        pic.kind = PictureKind::GrayJpeg;
-        pic.data = jpegOf(img.convertToFormat(QImage::Format_Grayscale8));
-    } else {
-        pic.kind = PictureKind::RgbJpeg;
-        const QImage rgb = opaqueRgb(img);
-        if (rgb.isNull())
-            return std::nullopt;
-        pic.data = jpegOf(rgb);
+// The same picture from the page in memory. The bitmap file would hold the page converted to
+// its bits per pixel as L_SaveBitmap stores it, 1 bit with its first two colours (black and
+// white without them), colour without alpha; read back, the file's resolution is the page's
+// (Qt's default when the page has none).
+std::optional<Picture> encodePicture(const Bitmap& page)
+{
+    const int bits = page.bitsPerPixel;
+    if (!page.allocated || page.image.isNull() || (bits != 1 && bits != 8 && bits != 24))
+        return std::nullopt;
+    QImage img = writableImage(imageToStore(page.image, FILE_BMP, bits));
+    if (img.depth() == 1 && img.colorTable().size() != 2) {
+        QList<QRgb> table = img.colorTable();
+        table.resize(2);
+        img.setColorTable(img.colorTable().size() < 2 ? QList<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)} : table);
     }
-    if (pic.data.empty())
-        return std::nullopt;
-    return pic;
+    const auto dotsPerMeter = [](int dpi) {
+        // without one, what a freshly read image carries
+        return dpi > 0 ? qRound(dpi / 0.0254) : QImage(1, 1, QImage::Format_Mono).dotsPerMeterX();
+    };
+    const QSize density(dotsPerMeter(page.xResolution), dotsPerMeter(page.yResolution));
+    // Colour goes to the encoder as it is: its rows are read directly and alpha is ignored.
+    return pictureOf(img, density, [](const QImage& colour) { return colour; });
 }
 
 QPDFObjectHandle imageObject(QPDF& pdf, const Picture& pic)
@@ -372,7 +400,53 @@ int PdfDocuments::CreatePdfDocument(double resolution)
     }
 }
 
+struct PdfPagePicture::Data {
+    Picture picture;
+};
+
+PdfPagePicture::PdfPagePicture() = default;
+PdfPagePicture::~PdfPagePicture() = default;
+PdfPagePicture::PdfPagePicture(PdfPagePicture&&) noexcept = default;
+PdfPagePicture& PdfPagePicture::operator=(PdfPagePicture&&) noexcept = default;
+
+PdfPagePicture PdfDocuments::encodePagePicture(const Bitmap& page)
+{
+    PdfPagePicture result;
+    try {
+        std::optional<Picture> pic = encodePicture(page);
+        if (pic)
+            result.d_.reset(new PdfPagePicture::Data{std::move(*pic)});
+    } catch (...) {
+        result.d_.reset();
+    }
+    return result;
+}
+
 bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
+                              int pageNumber, int pageDpi)
+{
+    if (!documents_.count(document))
+        return false; // spare reading the file
+    PdfPagePicture picture;
+    try {
+        std::optional<Picture> pic = encodePicture(fromNarrow(bitmapFileName));
+        if (pic)
+            picture.d_.reset(new PdfPagePicture::Data{std::move(*pic)});
+    } catch (...) {
+        picture.d_.reset();
+    }
+    return AddPdfPage(document, std::move(picture), x, y, pageNumber, pageDpi);
+}
+
+bool PdfDocuments::AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber,
+                              int pageDpi)
+{
+    if (!documents_.count(document))
+        return false;
+    return AddPdfPage(document, encodePagePicture(page), x, y, pageNumber, pageDpi);
+}
+
+bool PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, double y,
                               int /*pageNumber: pages are appended in call order*/, int pageDpi)
 {
     const auto it = documents_.find(document);
@@ -380,7 +454,7 @@ bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, do
         return false;
     Document& doc = *it->second;
     try {
-        const std::optional<Picture> pic = encodePicture(fromNarrow(bitmapFileName));
+        const Picture* pic = picture.d_ ? &picture.d_->picture : nullptr;
         if (!pic) {
             doc.missing.push_back(doc.positionCount() + 1);
             return false;

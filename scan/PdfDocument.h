@@ -2,6 +2,7 @@
 // page bitmap, written (and optionally opened for the user) when the session chain ends.
 #pragma once
 
+#include "imaging/Bitmap.h"
 #include "platform/Launcher.h"
 #include "scan/ScanUi.h"
 
@@ -13,6 +14,22 @@
 #include <vector>
 
 namespace kelvo {
+
+// One page's picture, compressed for a PDF page and not yet placed (see
+// PdfDocuments::encodePagePicture). Null when the page could not be coded.
+class PdfPagePicture {
+public:
+    PdfPagePicture();
+    ~PdfPagePicture();
+    PdfPagePicture(PdfPagePicture&&) noexcept;
+    PdfPagePicture& operator=(PdfPagePicture&&) noexcept;
+    bool isNull() const { return !d_; }
+
+private:
+    friend class PdfDocuments;
+    struct Data;
+    std::unique_ptr<Data> d_;
+};
 
 class PdfDocuments {   // the open documents of this process, by handle
 public:
@@ -33,6 +50,20 @@ public:
                     int pageNumber, int pageDpi = 0);
     // The next page could not even be stored: it is left out and named after writing.
     void NotePageMissing(int document);
+
+    // The picture of a scanned page, compressed straight from the page in memory: exactly the
+    // picture AddPdfPage would make from the bitmap file that L_SaveBitmap (BMP, the page's
+    // bits per pixel) writes of this page. 1 bit as CCITT G4, gray and colour as JPEG quality 90.
+    // Touches no document and only reads the page: may run on any thread, also while another
+    // thread writes the page's bitmap file; nobody may change the page meanwhile.
+    static PdfPagePicture encodePagePicture(const Bitmap& page);
+    // Appends one page showing the picture, placed as by AddPdfPage with a file. A null picture
+    // leaves the page out like an unreadable bitmap file: false then, and for unknown handles.
+    bool AddPdfPage(int document, PdfPagePicture picture, double x, double y, int pageNumber,
+                    int pageDpi = 0);
+    // Both steps at once, on the calling thread.
+    bool AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber,
+                    int pageDpi = 0);
     // Writes the file, opens it with the default application when openAfterWrite and the write
     // succeeded, closes the document. A failed write (also: unknown handle, no pages) leaves no
     // file behind, shows a message and returns 0; pages left out are named in a message after

@@ -1,10 +1,13 @@
 // PDF documents of PDF-mode scanning, checked with qpdf, poppler's tools and GraphicsMagick.
 #include "imaging/CcittG4.h"
+#include "imaging/ImageFile.h"
+#include "imaging/ImageSave.h"
 #include "scan/PdfDocument.h"
 #include "support/Tools.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,6 +21,7 @@
 #include <cmath>
 #include <csignal>
 #include <map>
+#include <thread>
 #include <vector>
 
 using namespace kelvo;
@@ -445,6 +449,107 @@ TEST_F(PdfTest, RenderedPicturePositionAndColours)
                 << "pixel " << p.x << "," << p.y << " is " << std::hex << got << " want " << p.want;
         }
     }
+}
+
+// The page of a picture coded from the page in memory is the page the bitmap file of that page
+// gives, also when the bitmap is written on another thread meanwhile; the bitmap files are the
+// same. Compared as qpdf's normalised listing of the whole document, dates and IDs left out.
+TEST_F(PdfTest, PagesFromMemoryEqualPagesFromTheirBitmapFiles)
+{
+    const auto withTable = [](QImage img, QList<QRgb> table) {
+        img.setColorTable(table);
+        return img;
+    };
+    QImage translucent = picture(Kind::Rgb, 70, 50).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < translucent.height(); ++y)
+        for (int x = 0; x < translucent.width(); ++x)
+            translucent.setPixel(x, y, qRgba(x * 3, y * 5, 90, (x * 37) & 255));
+    QImage tall(250, 900, QImage::Format_RGB888); // several bands of the JPEG encoder
+    for (int y = 0; y < tall.height(); ++y)
+        for (int x = 0; x < tall.width(); ++x)
+            tall.setPixel(x, y, qRgb((x * 7 + y) & 255, (y * 3) & 255, (x * y) & 255));
+    const struct {
+        const char* name;
+        QImage image;
+        double documentDpi;
+        int pageDpi;
+    } cases[] = {
+        {"1 bit", picture(Kind::Mono, 301, 211), 200, 200},
+        {"1 bit, LSB, two colours", withTable(picture(Kind::Mono, 90, 40).convertToFormat(QImage::Format_MonoLSB),
+                                              {qRgb(250, 240, 160), qRgb(20, 30, 120)}), 150, 150},
+        {"1 bit, one colour", withTable(picture(Kind::Mono, 40, 30), {qRgb(0, 0, 0)}), 150, 150},
+        {"gray", picture(Kind::Gray8, 240, 160), 150.9, 150},
+        {"gray palette", picture(Kind::GrayPalette, 120, 90), 100, 100},
+        {"colour palette", picture(Kind::ColourPalette, 90, 120), 150, 150},
+        {"colour", picture(Kind::Rgb, 320, 200), 300, 300},
+        {"colour, 24 bit, tall", tall, 300, 300},
+        {"colour with alpha", translucent, 150, 150},
+        {"no resolution anywhere", picture(Kind::Rgb, 64, 48), 0, 0},
+    };
+    const auto normalised = [&](const QString& pdf) {
+        const QString qdf = pdf + QStringLiteral(".qdf");
+        checked(QStringLiteral("qpdf"), {QStringLiteral("--qdf"), QStringLiteral("--static-id"),
+                                         QStringLiteral("--object-streams=disable"),
+                                         QStringLiteral("--decode-level=none"), pdf, qdf});
+        QFile f(qdf);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        QByteArrayList lines = f.readAll().split('\n');
+        lines.removeIf([](const QByteArray& l) { return l.contains("/CreationDate") || l.contains("/ModDate")
+                                        || l.trimmed().startsWith("/ID ["); // the original's own ID
+        });
+        return lines.join('\n');
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bitmap page = Bitmap::fromImage(c.image);
+        page.xResolution = page.yResolution = c.pageDpi;
+        const QString fileBmp = path(QStringLiteral("file.BMP")), scratchBmp = path(QStringLiteral("scratch.BMP"));
+
+        const int fromFile = docs.CreatePdfDocument(c.documentDpi);
+        ASSERT_EQ(L_SaveBitmap(fileBmp, page, FILE_BMP, page.bitsPerPixel, 0, 0600), SUCCESS);
+        docs.AddPdfPage(fromFile, QFile::encodeName(fileBmp), 0.2, 0.2, 0);
+        ASSERT_EQ(docs.WritePdfDocument(fromFile, QFile::encodeName(path(QStringLiteral("file.pdf"))), 0), 1);
+
+        const int fromMemory = docs.CreatePdfDocument(c.documentDpi);
+        docs.AddPdfPage(fromMemory, page, 0.2, 0.2, 0);
+        ASSERT_EQ(docs.WritePdfDocument(fromMemory, QFile::encodeName(path(QStringLiteral("memory.pdf"))), 0), 1);
+
+        const int besideBitmap = docs.CreatePdfDocument(c.documentDpi);
+        int status = 0;
+        std::thread writer([&] { status = saveScratchBitmap(scratchBmp, page, page.bitsPerPixel, 0600); });
+        PdfPagePicture picture = PdfDocuments::encodePagePicture(page);
+        writer.join();
+        ASSERT_EQ(status, SUCCESS);
+        ASSERT_FALSE(picture.isNull());
+        docs.AddPdfPage(besideBitmap, std::move(picture), 0.2, 0.2, 0);
+        ASSERT_EQ(docs.WritePdfDocument(besideBitmap, QFile::encodeName(path(QStringLiteral("beside.pdf"))), 0), 1);
+        ASSERT_TRUE(ui.messages.empty());
+
+        expectCleanPdf(path(QStringLiteral("memory.pdf")));
+        const auto images = listImages(path(QStringLiteral("memory.pdf")));
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0].enc, page.bitsPerPixel == 1 ? QStringLiteral("ccitt") : QStringLiteral("jpeg"));
+        EXPECT_EQ(images[0].width, c.image.width());
+        EXPECT_EQ(images[0].height, c.image.height());
+        const QByteArray reference = normalised(path(QStringLiteral("file.pdf")));
+        ASSERT_TRUE(reference.contains("/Subtype /Image"));
+        EXPECT_TRUE(normalised(path(QStringLiteral("memory.pdf"))) == reference);
+        EXPECT_TRUE(normalised(path(QStringLiteral("beside.pdf"))) == reference);
+        QFile a(fileBmp), b(scratchBmp);
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(a.readAll() == b.readAll());
+        EXPECT_EQ(QFileInfo(b).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
+    }
+    // A page that holds nothing is left out and named, like an unreadable bitmap file.
+    const int doc = docs.CreatePdfDocument(150);
+    EXPECT_TRUE(PdfDocuments::encodePagePicture(Bitmap()).isNull());
+    EXPECT_TRUE(docs.AddPdfPage(doc, Bitmap::fromImage(picture(Kind::Gray8, 40, 30)), 0.2, 0.2, 0));
+    EXPECT_FALSE(docs.AddPdfPage(doc, Bitmap(), 0.2, 0.2, 1));
+    const QString partial = path(QStringLiteral("partial.pdf"));
+    EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(partial), 0), 1);
+    EXPECT_EQ(listImages(partial).size(), 1u);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, missingPagesText({2}, partial));
 }
 
 TEST_F(PdfTest, OpensTheWrittenFileOnlyWhenAsked)

@@ -1,11 +1,13 @@
-// TIFF and GIF writers: tiffinfo and gm see the compression, layout and resolution we
-// promise, Qt's readers give back the pixels, and failed device writes are reported.
+// TIFF, GIF and JPEG writers: tiffinfo, gm and netpbm see the compression, layout and
+// resolution we promise, Qt's readers give back the pixels, and failed device writes are reported.
 #include "imaging/GifWriter.h"
+#include "imaging/JpegWriter.h"
 #include "imaging/TiffWriter.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QMap>
 #include <QProcess>
 #include <QSet>
@@ -26,7 +28,9 @@
 
 namespace {
 
+using kelvo::encodeJpeg;
 using kelvo::writeGif;
+using kelvo::writeJpeg;
 using kelvo::writeTiff;
 
 using namespace kelvo::test;
@@ -281,6 +285,93 @@ TEST_P(GifOutput, IsAnEightBitGifWithTheSameColours)
         EXPECT_LT(meanError(img, decoded), 30.0);
 }
 
+// JPEG pages are encoded in bands joined by restart markers: the file must decode to exactly
+// what one uncut libjpeg encoding (Qt's writer) decodes to, in every reader, and stay close to
+// the source. Tall sizes cut colour into bands of 128 rows and gray into bands of 64, with a
+// short last band and a last MCU row that is only partly inside the picture.
+const QSize kJpegSizes[] = {{1, 1}, {7, 3}, {33, 17}, {300, 40}, {41, 300}, {130, 1100}};
+
+QImage uncutJpegDecode(const QImage& img, int quality)
+{
+    QByteArray bytes;
+    QBuffer buf(&bytes);
+    buf.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buf, "jpeg");
+    writer.setQuality(quality);
+    if (!writer.write(img))
+        return {};
+    return QImage::fromData(bytes, "jpeg");
+}
+
+// Largest channel difference between two images of the same size; -1 when the sizes differ.
+int maxDifference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return -1;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
+class JpegOutput : public testing::TestWithParam<std::tuple<KindCase, QSize>> {};
+
+TEST_P(JpegOutput, EveryReaderDecodesTheUncutPicture)
+{
+    const auto& [kind, size] = GetParam();
+    QImage img = makeImage(kind, size);
+    img.setDotsPerMeterX(qRound(300 / 0.0254));
+    img.setDotsPerMeterY(qRound(150 / 0.0254));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("page.jpg");
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(writeJpeg(f, img, 95));
+    }
+    const bool gray = kind.bits != 24 && img.allGray();
+
+    const Identified id = identify(path);
+    EXPECT_EQ(id.format, "JPEG") << id.raw.toStdString();
+    EXPECT_EQ(id.width, size.width());
+    EXPECT_EQ(id.height, size.height());
+    EXPECT_NEAR(id.xDpi, 300, 0.5) << id.raw.toStdString();
+    EXPECT_NEAR(id.yDpi, 150, 0.5) << id.raw.toStdString();
+    const ToolOutput quality = runToolRaw("gm", {"identify", "-format", "%Q", path});
+    EXPECT_EQ(quality.out.trimmed().toStdString(), "95");
+
+    const QImage reference = uncutJpegDecode(img, 95);
+    ASSERT_FALSE(reference.isNull());
+    QImageReader reader(path, "jpeg");
+    const QImage decoded = reader.read();
+    ASSERT_FALSE(decoded.isNull()) << reader.errorString().toStdString();
+    EXPECT_EQ(decoded.format() == QImage::Format_Grayscale8, gray);
+    EXPECT_EQ(maxDifference(decoded, reference), 0) << "Qt";
+
+    // netpbm and GraphicsMagick decode it the same way, without complaint.
+    const ToolOutput netpbm = runToolRaw("jpegtopnm", {path});
+    ASSERT_EQ(netpbm.exitCode, 0) << netpbm.err.toStdString();
+    EXPECT_FALSE(netpbm.err.contains("Corrupt")) << netpbm.err.toStdString();
+    EXPECT_TRUE(netpbm.out.startsWith(gray ? "P5" : "P6"));
+    EXPECT_EQ(maxDifference(QImage::fromData(netpbm.out), reference), 0) << "jpegtopnm";
+    const ToolOutput magick = runToolRaw("gm", {"convert", path, "ppm:-"});
+    ASSERT_EQ(magick.exitCode, 0) << magick.err.toStdString();
+    EXPECT_EQ(magick.err.toStdString(), "");
+    EXPECT_EQ(maxDifference(QImage::fromData(magick.out), reference), 0) << "gm";
+
+    // Close to the source: the constant left third exactly (away from the noise), and no
+    // channel mixed up or pixel moved in the noise.
+    const int constantUpTo = size.width() / 3 / 16 * 16;
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < constantUpTo; ++x)
+            ASSERT_LE(std::abs(qGray(decoded.pixel(x, y)) - qGray(expectedLook(img, x, y, false))), 2) << x << "," << y;
+    EXPECT_LT(meanError(gray ? img.convertToFormat(QImage::Format_Grayscale8) : img, decoded), gray ? 4.0 : 50.0); // random pairs differ by 85
+}
+
 std::string caseName(const testing::TestParamInfo<std::tuple<KindCase, QSize>>& info)
 {
     const QSize s = std::get<1>(info.param);
@@ -291,6 +382,8 @@ INSTANTIATE_TEST_SUITE_P(KindsAndSizes, TiffOutput,
     testing::Combine(testing::ValuesIn(kKinds), testing::ValuesIn(kSizes)), caseName);
 INSTANTIATE_TEST_SUITE_P(KindsAndSizes, GifOutput,
     testing::Combine(testing::ValuesIn(kKinds), testing::ValuesIn(kSizes)), caseName);
+INSTANTIATE_TEST_SUITE_P(KindsAndSizes, JpegOutput,
+    testing::Combine(testing::ValuesIn(kKinds), testing::ValuesIn(kJpegSizes)), caseName);
 
 TEST(GifColour, FewColoursStayExactAndPhotosStayClose)
 {
@@ -345,6 +438,7 @@ TEST(Writers, FailedDeviceWritesAreReported)
     const Case writers[] = {
         {"tiff", [](QIODevice& d, const QImage& i) { return writeTiff(d, i, 300, 300); }},
         {"gif", [](QIODevice& d, const QImage& i) { return writeGif(d, i); }},
+        {"jpeg", [](QIODevice& d, const QImage& i) { return writeJpeg(d, i, 95); }},
     };
     for (const Case& w : writers)
         for (const char* name : {"MonoLsbTwoColours", "Gray", "IndexedColour", "Rgb888"}) {
