@@ -224,7 +224,7 @@ TEST_F(FaultMatrix, HostileSurroundingsEndInOrder)
             QFile::remove(out(f));
         QMap<QString, QString> env = c.env;
         env.insert(QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=Grid"));
-        std::unique_ptr<QProcess> p(startProgram(dir.path(), {"-S", "/X", "/CPDF", out(QStringLiteral("H01.PDF"))}, env));
+        std::unique_ptr<QProcess> p(startProgram(dir.path(), {"-S", "/X", "/J", "/S", "/CPDF", out(QStringLiteral("H01.PDF"))}, env));
         if (c.closeStderr)
             p->closeReadChannel(QProcess::StandardError);
         const ProgramRun r = finishProgram(*p, dir.path());
