@@ -1,6 +1,7 @@
 #include "scan/PageHandler.h"
 
 #include "imaging/ImageFile.h"
+#include "imaging/ImageSave.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "scan/PageNaming.h"
@@ -10,6 +11,8 @@
 
 #include <cmath>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -140,15 +143,29 @@ int PageHandler::store(Bitmap& page, const QString& writtenName, const QString& 
         m_session.PdfFileName = writtenName;
     }
     const QString bitmapName = temporaryBitmapName(m_session.PageCounter);
-    // Private to this process; a symbolic link at the name is refused, not written through.
-    const int status = bitmapName.isEmpty()
-                           ? ERROR_FILE_CREATE
-                           : L_SaveBitmap(bitmapName, page, FILE_BMP, how.bitsPerPixel, 0, 0600);
+    if (bitmapName.isEmpty()) {
+        m_pdf.NotePageMissing(m_session.PdfDocument);
+        return ERROR_FILE_CREATE;
+    }
+    // The picture is coded straight from the page while its recovery copy, the temporary
+    // bitmap, is written beside it; both are done before the page goes on. The page is only
+    // read meanwhile.
+    int status = ERROR_FILE_CREATE;
+    const auto save = [&] { status = saveScratchBitmap(bitmapName, page, how.bitsPerPixel, 0600); };
+    std::thread writer;
+    try {
+        writer = std::thread(save);
+    } catch (const std::system_error&) {
+        save();
+    }
+    PdfPagePicture picture = PdfDocuments::encodePagePicture(page);
+    if (writer.joinable())
+        writer.join();
     if (status != SUCCESS) {
         m_pdf.NotePageMissing(m_session.PdfDocument);
         return status;
     }
-    if (!m_pdf.AddPdfPage(m_session.PdfDocument, toNarrow(bitmapName), 0.2, 0.2, m_session.PageCounter,
+    if (!m_pdf.AddPdfPage(m_session.PdfDocument, std::move(picture), 0.2, 0.2, m_session.PageCounter,
                           page.xResolution))
         return ERROR_FILE_READ;
     return SUCCESS;

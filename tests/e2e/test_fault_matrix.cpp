@@ -303,11 +303,22 @@ TEST_F(FaultMatrix, XServerThatDiesMidScanLosesNoStoredPage)
     if (!xvfb.waitForReadyRead(10000))
         GTEST_SKIP() << "no Xvfb here";
     const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readAllStandardOutput().trimmed());
+    // The server answers only a moment after it names its display.
+    QElapsedTimer ready;
+    ready.start();
+    while (runTool(QStringLiteral("xdpyinfo"), {"-display", display}, 2000).exitCode != 0 && ready.elapsed() < 10000)
+        QThread::msleep(20);
     std::unique_ptr<QProcess> p(startProgram(dir.path(), {"-S", "/X", "/P300", "/CPDF", out(QStringLiteral("X01.PDF"))},
                                              {{QStringLiteral("DISPLAY"), display},
                                               {QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=Color pattern")}}));
-    QThread::msleep(400);
+    // Once the scan has begun (its first page bitmap's directory is there), not during start-up.
+    QElapsedTimer started;
+    started.start();
+    while (QDir(dir.path()).entryList({QStringLiteral("KelvoBild-*")}, QDir::Dirs).isEmpty() && started.elapsed() < 10000)
+        QThread::msleep(2);
+    QThread::msleep(150);
     xvfb.kill();
+    ASSERT_LT(started.elapsed(), 10000) << "the scan never began";
     xvfb.waitForFinished();
     const ProgramRun r = finishProgram(*p, dir.path());
     EXPECT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
