@@ -26,8 +26,9 @@ constexpr qint64 kMaxFrameBytes = qint64(4) << 30;
 constexpr SANE_Int kReadChunk = 1 << 20;
 // Pause before cancelling a page that has only just started. Backends whose reader thread
 // is cancelled asynchronously (sanei_thread) can be cut off while it sets itself up, which
-// leaves the whole process deadlocked in the allocator; a moment later it has settled.
-constexpr auto kCancelGrace = std::chrono::milliseconds(20);
+// leaves the whole process deadlocked in the allocator; a moment later it has settled (20 ms
+// was too short on a loaded machine).
+constexpr auto kCancelGrace = std::chrono::milliseconds(150);
 
 struct PageRead {
     int result = ACQUIRE_SUCCESS;

@@ -76,8 +76,18 @@ TEST_F(FaultMatrix, EveryInjectedStatusInImageAndPdfMode)
     };
     for (const auto& s : statuses) {
         for (const char* format : {"TIF", "PDF"}) {
-            const ProgramRun r = run({"-S", "/X", "/C" + QLatin1String(format), out(QStringLiteral("F01.X"))},
-                                     QStringLiteral("read-return-value=") + QLatin1String(s.status));
+            // SANE's test backend cancels its reader thread asynchronously; now and then that
+            // leaves its own allocator lock held and the process hangs in sane_cancel. That
+            // is the backend's fault, not a result: such a run is bounded and tried again.
+            ProgramRun r;
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                std::unique_ptr<QProcess> p(startProgram(
+                    dir.path(), {"-S", "/X", "/C" + QLatin1String(format), out(QStringLiteral("F01.X"))},
+                    {{QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("read-return-value=") + QLatin1String(s.status)}}));
+                r = finishProgram(*p, dir.path(), {}, 30000);
+                if (r.stderrText != QLatin1String("timed out"))
+                    break;
+            }
             SCOPED_TRACE(std::string(s.status) + " " + format + ": " + r.stderrText.toStdString());
             EXPECT_EQ(r.exitCode, 0);
             // No page was stored, so no PDF question either.

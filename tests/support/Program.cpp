@@ -32,17 +32,17 @@ QProcess* startProgram(const QString& dir, const QStringList& args, const QMap<Q
     return p;
 }
 
-ProgramRun finishProgram(QProcess& p, const QString& dir, const std::function<void()>& whileRunning)
+ProgramRun finishProgram(QProcess& p, const QString& dir, const std::function<void()>& whileRunning, int timeoutMs)
 {
     ProgramRun r;
     QElapsedTimer running;
     running.start();
     bool finished = false;
     if (whileRunning) {
-        while (!(finished = p.waitForFinished(50)) && running.elapsed() < 180000)
+        while (!(finished = p.waitForFinished(50)) && running.elapsed() < timeoutMs)
             whileRunning();
     } else {
-        finished = p.waitForFinished(180000);
+        finished = p.waitForFinished(timeoutMs);
     }
     if (!finished) {
         p.kill();

@@ -31,7 +31,9 @@ ProgramRun runProgram(const QString& dir, const QStringList& args, const QMap<QS
 // caller owns the process) and, later, waits for it and collects what it left.
 QProcess* startProgram(const QString& dir, const QStringList& args, const QMap<QString, QString>& env = {},
                        bool keepHandOff = false);
-ProgramRun finishProgram(QProcess& process, const QString& dir, const std::function<void()>& whileRunning = {});
+// A run that has not ended after `timeoutMs` is killed and reported as "timed out".
+ProgramRun finishProgram(QProcess& process, const QString& dir, const std::function<void()>& whileRunning = {},
+                         int timeoutMs = 180000);
 
 // Files in `dir`, hidden ones included, sorted by name.
 QStringList filesIn(const QString& dir);
