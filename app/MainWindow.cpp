@@ -9,6 +9,9 @@
 #include "viewer/MdiChild.h"
 
 #include <QAction>
+
+#include <algorithm>
+#include <climits>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -22,6 +25,10 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QSocketNotifier>
+#include <QHBoxLayout>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -87,6 +94,7 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
     createToolBar();
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
     statusBar()->setSizeGripEnabled(true);
+    createScanProgressArea();
 
     connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { updateActions(); });
     updateActions();
@@ -596,6 +604,57 @@ void TKelvoScan::showAndActivateMainWindow()
         showNormal();
     activateWindow();
     raise();
+}
+
+void TKelvoScan::createScanProgressArea()
+{
+    // "Seite N wird gescannt …", a bar for the page being read and a way to stop; Escape
+    // does the same as the button.
+    m_progressArea = new QWidget(statusBar());
+    m_progressArea->setObjectName(QStringLiteral("ScanProgress"));
+    auto* layout = new QHBoxLayout(m_progressArea);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_progressText = new QLabel(m_progressArea);
+    m_progressBar = new QProgressBar(m_progressArea);
+    m_progressBar->setMaximumWidth(160);
+    m_progressBar->setTextVisible(false);
+    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), m_progressArea);
+    cancel->setObjectName(QStringLiteral("ScanCancel"));
+    layout->addWidget(m_progressText);
+    layout->addWidget(m_progressBar);
+    layout->addWidget(cancel);
+    statusBar()->addPermanentWidget(m_progressArea);
+    m_progressArea->hide();
+    m_escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_escape->setEnabled(false);
+    connect(cancel, &QPushButton::clicked, this, [this] { m_scan->cancel(); });
+    connect(m_escape, &QShortcut::activated, this, [this] { m_scan->cancel(); });
+}
+
+void TKelvoScan::showScanProgress(int page, qint64 bytesRead, qint64 bytesExpected)
+{
+    m_progressText->setText(QStringLiteral("Seite %1 wird gescannt …").arg(page));
+    if (bytesExpected > 0) {
+        // Kept in kilobytes: the bar counts in int.
+        m_progressBar->setRange(0, static_cast<int>(std::min<qint64>(bytesExpected / 1024 + 1, INT_MAX)));
+        m_progressBar->setValue(static_cast<int>(std::min<qint64>(bytesRead / 1024, m_progressBar->maximum())));
+    } else {
+        m_progressBar->setRange(0, 0); // not known: a bar that only shows activity
+    }
+    m_progressArea->show();
+    m_escape->setEnabled(true);
+}
+
+void TKelvoScan::endScanProgress()
+{
+    m_progressArea->hide();
+    m_escape->setEnabled(false);
+    statusBar()->clearMessage();
+}
+
+void TKelvoScan::showSummary(const QString& text)
+{
+    statusBar()->showMessage(text, 8000);
 }
 
 void TKelvoScan::showStatus(const QString& text)

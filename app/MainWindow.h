@@ -18,6 +18,8 @@ class QLabel;
 class QMdiArea;
 class QMdiSubWindow;
 class QMenu;
+class QProgressBar;
+class QShortcut;
 class QToolBar;
 
 namespace kelvo {
@@ -78,6 +80,11 @@ public:
     void openChildWindow(const QString& fileName) override { OpenChildWindow(fileName); }
     void showAndActivateMainWindow() override;
     void showStatus(const QString& text) override;
+    void showScanProgress(int page, qint64 bytesRead, qint64 bytesExpected) override;
+    void endScanProgress() override;
+    void showSummary(const QString& text) override;
+    // The progress area in the status bar while a scan runs (hidden otherwise).
+    QWidget* scanProgressArea() const { return m_progressArea; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -88,6 +95,7 @@ private:
     void createActions();
     void createMenus();
     void createToolBar();
+    void createScanProgressArea();
     void formCreate(const QStringList& argv, const QLocale& locale);
     void formPaint();
     void updateActions();
@@ -116,6 +124,10 @@ private:
     QString m_pendingChildFile;
     bool m_terminate = false;
     bool m_quitAfterScan = false;
+    QWidget* m_progressArea = nullptr;
+    QLabel* m_progressText = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    QShortcut* m_escape = nullptr;
     TKelvoScan** m_instance = nullptr;
 };
 

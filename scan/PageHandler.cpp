@@ -211,6 +211,7 @@ int PageHandler::PageAcquired(Bitmap& page)
     if (!stored)
         return 1;
     countPage(m_session.PageCounter);
+    ++m_storedInSession;
     if (!m_session.PageStored) {
         m_session.PageStored = true;
         m_session.FirstPageFile = pdf ? m_session.PdfFileName : writtenName;

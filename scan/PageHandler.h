@@ -27,7 +27,13 @@ public:
 
     // A new session (or chain of PDF sessions) begins: the question about existing files is
     // asked again.
-    void beginSession() { m_clash = Clash::Ask; }
+    void beginSession()
+    {
+        m_clash = Clash::Ask;
+        m_storedInSession = 0;
+    }
+    // Pages stored since beginSession(), for the summary.
+    int storedInSession() const { return m_storedInSession; }
     // Remembers a file this process wrote (the PDF), so no later page replaces it.
     void noteWritten(const QString& fileName);
 
@@ -49,6 +55,7 @@ private:
     PdfDocuments& m_pdf;
     QSet<QString> m_written; // absolute names of every file this process stored
     Clash m_clash = Clash::Ask;
+    int m_storedInSession = 0;
 };
 
 } // namespace kelvo

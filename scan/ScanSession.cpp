@@ -61,6 +61,7 @@ void ScanSession::writePdf()
     const bool written = m_pdf.WritePdfDocument(m_session.PdfDocument, toNarrow(name), 1) == 1;
     m_session.PdfDocument = 0;
     m_session.PdfFileName.clear();
+    m_pdfWritten = written;
     if (written) {
         m_pages.noteWritten(name);
         m_session.FirstPageFile = name;
@@ -98,8 +99,23 @@ void ScanSession::salvage()
     finish();
 }
 
+QString ScanSession::summary() const
+{
+    const int pages = m_pages.storedInSession();
+    const auto count = [](int n) {
+        return n == 1 ? QStringLiteral("1 Seite") : QStringLiteral("%1 Seiten").arg(n);
+    };
+    if (m_pdfWritten)
+        return QStringLiteral("PDF gespeichert – %1 (%2)").arg(m_session.LastPageFile, count(pages));
+    if (pages == 0)
+        return QStringLiteral("Keine Seite gespeichert");
+    return QStringLiteral("%1 gespeichert – %2").arg(count(pages), m_session.LastPageFile);
+}
+
 void ScanSession::finish()
 {
+    if (!m_stopping)
+        m_ui.showSummary(summary());
     WriteHandOff(toNarrow(m_session.LastPageFile), m_session.PageCounter, "S", m_handOffDirectory, m_notifier);
     m_session.PageCounter = 0;
     m_session.PageStored = false;
@@ -121,6 +137,7 @@ void ScanSession::FileScan1Execute()
         return;
     m_running = true;
     m_stopping = false;
+    m_pdfWritten = false;
     m_pages.beginSession();
     bool cursorSet = false;
     bool scannerOpen = false;
@@ -143,21 +160,23 @@ void ScanSession::FileScan1Execute()
         }
         m_twain.openSession();
         scannerOpen = true;
-        if (m_settings.SelectSource == 1)
-            m_twain.selectSource();
+        // Abbrechen in the scanner list ends the session before anything else is shown.
+        const int selected = m_settings.SelectSource == 1 ? m_twain.selectSource() : ACQUIRE_SUCCESS;
         if (!cursorSet) {
             m_ui.pushWaitCursor();
             cursorSet = true;
         }
-        negotiate();
-
-        m_acquiring = true;
-        const int result = m_stopping ? ACQUIRE_CANCELLED : m_twain.acquire(
-            [this](Bitmap& page) { return m_pages.PageAcquired(page); },
-            m_settings.ShowSourceUi ? ACQUIRE_SHOW_UI : 0,
-            [this](const AcquireProgress& p) { m_ui.showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(p.page)); });
-        m_acquiring = false;
-        m_ui.showStatus(QString());
+        int result = ACQUIRE_CANCELLED;
+        if (selected != ACQUIRE_CANCELLED && !m_stopping) {
+            negotiate();
+            m_acquiring = true;
+            result = m_twain.acquire(
+                [this](Bitmap& page) { return m_pages.PageAcquired(page); },
+                m_settings.ShowSourceUi ? ACQUIRE_SHOW_UI : 0,
+                [this](const AcquireProgress& p) { m_ui.showScanProgress(p.page, p.bytesRead, p.bytesExpected); });
+            m_acquiring = false;
+            m_ui.endScanProgress();
+        }
         // An end the user or the system asked for is no error to click away.
         if (result != 1 && !(m_stopping && result == ACQUIRE_CANCELLED))
             m_ui.messageBox(QStringLiteral("An error occurred in L_TwainAcquire(...), Error No: %1").arg(result),

@@ -38,6 +38,7 @@ private:
     void negotiate();
     void writePdf();
     void finish(); // steps after the chain: hand-off, counter, viewer, temporary files
+    QString summary() const;
 
     ScanSettings& m_settings;
     SessionState& m_session;
@@ -51,6 +52,7 @@ private:
     bool m_running = false;
     bool m_stopping = false;
     bool m_acquiring = false;
+    bool m_pdfWritten = false;
 };
 
 } // namespace kelvo

@@ -28,6 +28,18 @@ public:
     virtual void showAndActivateMainWindow() = 0;
     // Status bar text while scanning; empty clears it.
     virtual void showStatus(const QString& text) = 0;
+    // The page being read: bytes read so far of the bytes expected (-1: not known). A window
+    // shows a bar and a way to cancel; the default shows the page number.
+    virtual void showScanProgress(int page, qint64 bytesRead, qint64 bytesExpected)
+    {
+        Q_UNUSED(bytesRead);
+        Q_UNUSED(bytesExpected);
+        showStatus(QStringLiteral("Seite %1 wird gescannt …").arg(page));
+    }
+    // The acquisition is over: the progress display goes away.
+    virtual void endScanProgress() { showStatus(QString()); }
+    // What a finished session stored, shown for a few seconds.
+    virtual void showSummary(const QString& text) { showStatus(text); }
 };
 
 } // namespace kelvo

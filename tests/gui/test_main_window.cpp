@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -544,4 +546,31 @@ TEST_F(MainWindowTest, ClosingDuringAScanAsksCancelsAndHandsOffFirst)
         }
         window.reset();
     }
+}
+
+TEST_F(MainWindowTest, ProgressAreaWhileScanningEscapeCancelsAndASummaryAfterwards)
+{
+    TKelvoScan& w = shown({"-S", dir.path() + QStringLiteral("/E01.PNG")});
+    w.activateWindow();
+    FakeTwain::Acquisition a;
+    for (int i = 0; i < 5; ++i)
+        a.pages << testPage(8);
+    twain.acquisitions = {a};
+    QStringList seen;
+    twain.duringPage = [&](int n) {
+        seen << QStringLiteral("%1:%2").arg(w.scanProgressArea()->isVisible()).arg(w.statusBar()->findChild<QProgressBar*>()->maximum() > 0);
+        if (n == 2)
+            QTest::keyClick(&w, Qt::Key_Escape);
+    };
+    w.FileScan1Execute();
+    twain.duringPage = nullptr;
+    // Shown from the first page on, with a bar of the expected size; Escape stopped the scan
+    // after the page being read, which is kept.
+    EXPECT_EQ(seen, QStringList({"1:1", "1:1"}));
+    EXPECT_FALSE(w.scanProgressArea()->isVisible());
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + QStringLiteral("/E02.PNG")));
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + QStringLiteral("/E03.PNG")));
+    ASSERT_FALSE(messages.isEmpty());
+    EXPECT_EQ(messages.last().text, "An error occurred in L_TwainAcquire(...), Error No: -107");
+    EXPECT_EQ(w.statusBar()->currentMessage(), "2 Seiten gespeichert – " + dir.path() + "/E02.PNG");
 }

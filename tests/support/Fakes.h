@@ -91,10 +91,12 @@ public:
     };
     std::deque<Acquisition> acquisitions;
     std::function<void()> duringAcquire; // runs inside acquire(), before the pages
+    std::function<void(int)> duringPage;  // runs while page n is being "read", before it is handed over
 
     bool isAvailable() override { calls << QStringLiteral("available"); return available; }
     int openSession() override { calls << QStringLiteral("open"); return 1; }
-    int selectSource() override { calls << QStringLiteral("select"); return 1; }
+    int selectResult = 1; // what the scanner list answers (ACQUIRE_CANCELLED: Abbrechen)
+    int selectSource() override { calls << QStringLiteral("select"); return selectResult; }
     int startCapabilityNegotiation() override { calls << QStringLiteral("start"); return 1; }
     int setCapability(const TwainCapability& c, int flags) override
     {
@@ -139,6 +141,8 @@ public:
                 onProgress({n, 0, bytes});
                 onProgress({n, bytes, bytes});
             }
+            if (duringPage)
+                duringPage(n);
             Bitmap page = Bitmap::fromImage(img);
             onPage(page);
         }

@@ -130,22 +130,34 @@ TEST_F(ScanSessionTest, SourceSelectionComesBeforeTheWaitCursor)
 
 TEST_F(ScanSessionTest, AcquisitionErrorsAreShownAndWhatWasStoredIsHandedOff)
 {
+    // Abbrechen in the scanner list (/S) takes the same way out, before any acquisition.
     const struct {
         int result;
         int pages;
         const char* text;
         QByteArray record;
+        bool listCancelled;
+        QString summary;
     } cases[] = {
-        {5, 0, "An error occurred in L_TwainAcquire(...), Error No: 5", "'0'S"},
-        {ACQUIRE_JAMMED, 2, "An error occurred in L_TwainAcquire(...), Error No: -104", "/Bild02.JPG'2'S"},
+        {5, 0, "An error occurred in L_TwainAcquire(...), Error No: 5", "'0'S", false, "Keine Seite gespeichert"},
+        {ACQUIRE_JAMMED, 2, "An error occurred in L_TwainAcquire(...), Error No: -104", "/Bild02.JPG'2'S", false,
+         "2 Seiten gespeichert – " + dir.path() + "/Bild02.JPG"},
+        {ACQUIRE_CANCELLED, 0, "An error occurred in L_TwainAcquire(...), Error No: -107", "'0'S", true,
+         "Keine Seite gespeichert"},
     };
     for (const auto& c : cases) {
         removeHandOff();
         ui.messages.clear();
+        twain.calls.clear();
         state = SessionState();
         settings.TargetFileName = dir.path() + QStringLiteral("/Bild01.JPG");
-        twain.acquisitions.push_back(pages(c.pages, c.result));
+        settings.SelectSource = c.listCancelled ? 1 : 0;
+        twain.selectResult = c.listCancelled ? ACQUIRE_CANCELLED : 1;
+        if (!c.listCancelled)
+            twain.acquisitions.push_back(pages(c.pages, c.result));
         session.FileScan1Execute();
+        EXPECT_EQ(twain.calls.filter(QStringLiteral("acquire")).size(), c.listCancelled ? 0 : 1);
+        EXPECT_EQ(ui.statusTexts.last(), c.summary);
         ASSERT_EQ(ui.messages.size(), 1);
         EXPECT_EQ(ui.messages[0].text, QString::fromLatin1(c.text));
         EXPECT_EQ(ui.messages[0].caption, "Error!");
