@@ -59,10 +59,11 @@ int run(int argc, char** argv)
 
     std::atexit(onUnexpectedExit);
     kelvo::TKelvoScan mainWindow(arguments, QLocale::system(), services, session, &g_mainWindow);
-    kelvo::TAboutBox aboutBox(&mainWindow);
-    mainWindow.setAboutBox(&aboutBox);
+    // An unattended run has ended inside the constructor: nobody will ever see the About box.
     if (mainWindow.terminationRequested())
         return 0;
+    kelvo::TAboutBox aboutBox(&mainWindow);
+    mainWindow.setAboutBox(&aboutBox);
     mainWindow.show();
     app.exec();
     g_mainWindow = nullptr;
