@@ -324,8 +324,11 @@ void readerMain(Acquisition& run)
     // called: several backends end the batch on it and lose the back of a duplex sheet.
     if (run.frameOpen)
         std::this_thread::sleep_for(kCancelGrace);
-    if (!run.cancelledByCaller)
+    if (!run.cancelledByCaller) {
+        run.finalResult = result;
+        run.finalCancelAt = Acquisition::now();
         sane_cancel(run.handle);
+    }
     run.finish(result);
 }
 

@@ -89,6 +89,10 @@ struct Acquisition {
     std::atomic<qint64> lastSignOfLife{0};  // steady clock in ms: device answered or sent data
     std::atomic<bool> stalled{false};
     std::atomic<bool> cancelledByCaller{false};  // the caller's sane_cancel ended the wait
+    // Set as the reader makes its last call, sane_cancel, with the result it will report: a
+    // backend whose cancelled thread deadlocks never returns from it.
+    std::atomic<qint64> finalCancelAt{0};
+    std::atomic<int> finalResult{0};
     std::atomic<int> page{0};             // number of the page being read
     std::atomic<qint64> bytesRead{0};     // of that page so far
     std::atomic<qint64> bytesExpected{-1};  // of that page; -1 when the device does not know

@@ -320,6 +320,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     bool deviceCancelled = false;
     qint64 cancelledAt = 0;
     bool abandoned = false;
+    int abandonedWith = ACQUIRE_IO_ERROR;
     for (;;) {
         if (d->cancelRequested && !stoppedWith) {
             stoppedWith = ACQUIRE_CANCELLED;
@@ -386,6 +387,15 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
             abandoned = true;
             break;
         }
+        const qint64 lastCall = run.finalCancelAt.load();
+        if (lastCall > 0 && Acquisition::now() - lastCall > kAbandonAfter.count()) {
+            // Every page is in, but the device never returns from its closing sane_cancel (SANE's
+            // test backend can deadlock its own reader thread there): the outcome is known, so
+            // the reader is left behind with the device and the result reported as it was.
+            abandoned = true;
+            abandonedWith = run.finalResult.load();
+            break;
+        }
         report(false);
         if (loop)
             loop->exec();
@@ -400,7 +410,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         }
         reader.detach();
         d->device.abandon();
-        return ACQUIRE_IO_ERROR;
+        return stoppedWith ? *stoppedWith : abandonedWith;
     }
     reader.join();
     d->device.cancelPending = false;
