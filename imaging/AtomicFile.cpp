@@ -24,6 +24,14 @@ mode_t processUmask()
 
 } // namespace
 
+bool mayBeReplaced(const QByteArray& nativePath)
+{
+    struct stat st {};
+    if (::lstat(nativePath.constData(), &st) != 0 || S_ISLNK(st.st_mode))
+        return true;
+    return S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, nativePath.constData(), W_OK, AT_EACCESS) == 0;
+}
+
 AtomicFile::AtomicFile(QString fileName, unsigned mode, Durability durability)
     : m_fileName(std::move(fileName)), m_mode(mode), m_durability(durability)
 {
@@ -44,10 +52,8 @@ bool AtomicFile::open()
             m_error = Error::SymbolicLink;
             return false;
         }
-        // The rename would replace a file the user may not write (read-only, or another
-        // user's in a directory of ours), or a directory, pipe or device: refused as a file
-        // that cannot be created.
-        if (!S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
+        // Refused as a file that cannot be created.
+        if (!mayBeReplaced(target)) {
             m_error = Error::Create;
             return false;
         }

@@ -9,6 +9,12 @@
 
 namespace kelvo {
 
+// Whether a rename may put a new file at `nativePath`: nothing is there, a symbolic link (the
+// link itself is replaced), or a regular file the user may write. Never a file that is
+// read-only for them or another user's in a directory of theirs, nor a directory, pipe or
+// device.
+bool mayBeReplaced(const QByteArray& nativePath);
+
 class AtomicFile {
 public:
     enum class Durability { Synced, Scratch };

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
+#include "imaging/SaneFrame.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "scan/PageNaming.h"
@@ -9,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cmath>
 #include <limits>
 #include <system_error>
 #include <thread>
@@ -19,15 +19,6 @@
 namespace kelvo {
 
 namespace {
-
-int truncatedResolution(double resolution)
-{
-    if (!(resolution > 0))
-        return 0;
-    if (resolution >= std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    return static_cast<int>(resolution);
-}
 
 void stampResolution(Bitmap& page, int xDpi, int yDpi)
 {
@@ -40,15 +31,6 @@ void stampResolution(Bitmap& page, int xDpi, int yDpi)
         page.image.setDotsPerMeterX(dpmX);
     if (page.image.dotsPerMeterY() != dpmY)
         page.image.setDotsPerMeterY(dpmY);
-}
-
-// The stamp of one axis: the truncated request, unless the scanner recorded in the page that
-// it used another resolution (it rounds or clamps: 250 → 300, 1200 → 600); a page stamped
-// with a resolution it was not scanned at prints at the wrong size.
-int stampFor(double requested, double used)
-{
-    return used >= 1.0 && std::abs(used - requested) >= 1.0 ? truncatedResolution(used)
-                                                             : truncatedResolution(requested);
 }
 
 bool isPdf(const QString& formatName)
@@ -176,8 +158,10 @@ int PageHandler::PageAcquired(Bitmap& page)
     m_ui.pushWaitCursor();
     if (m_settings.InvertImage == 1)
         L_InvertBitmap(page);
-    stampResolution(page, stampFor(m_settings.Resolution, page.scannedXResolution),
-                    stampFor(m_settings.Resolution, page.scannedYResolution));
+    // The truncated request, unless the scanner used another resolution (it rounds or clamps:
+    // 250 → 300, 1200 → 600): a page stamped otherwise prints at the wrong size.
+    stampResolution(page, stampedResolution(m_settings.Resolution, page.scannedXResolution),
+                    stampedResolution(m_settings.Resolution, page.scannedYResolution));
     if (m_settings.TargetFileName.isEmpty())
         m_settings.TargetFileName = QLatin1String(kDefaultTargetName);
 

@@ -1,5 +1,6 @@
 #include "scan/PdfDocument.h"
 
+#include "imaging/AtomicFile.h"
 #include "imaging/CcittG4.h"
 #include "imaging/CodecSupport.h"
 #include "imaging/ImageFile.h"
@@ -316,10 +317,7 @@ bool writeReplacing(QPDF& pdf, const QByteArray& target)
     const QByteArray base = target.mid(slash + 1);
     if (base == "." || base == "..")
         return false;
-    // Never replace what the user may not write, nor a directory, pipe or device.
-    struct stat existing {};
-    if (::lstat(target.constData(), &existing) == 0 && !S_ISLNK(existing.st_mode)
-        && (!S_ISREG(existing.st_mode) || ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0))
+    if (!mayBeReplaced(target))
         return false;
 
     // Keep the temporary name within the file-name limit.
@@ -409,12 +407,13 @@ PdfPagePicture::~PdfPagePicture() = default;
 PdfPagePicture::PdfPagePicture(PdfPagePicture&&) noexcept = default;
 PdfPagePicture& PdfPagePicture::operator=(PdfPagePicture&&) noexcept = default;
 
-PdfPagePicture PdfDocuments::encodePagePicture(const Bitmap& page)
+// A coded picture, or a null one when coding fails in any way.
+template <typename Encode>
+PdfPagePicture PdfDocuments::pagePicture(Encode encode)
 {
     PdfPagePicture result;
     try {
-        std::optional<Picture> pic = encodePicture(page);
-        if (pic)
+        if (std::optional<Picture> pic = encode())
             result.d_.reset(new PdfPagePicture::Data{std::move(*pic)});
     } catch (...) {
         result.d_.reset();
@@ -422,20 +421,18 @@ PdfPagePicture PdfDocuments::encodePagePicture(const Bitmap& page)
     return result;
 }
 
+PdfPagePicture PdfDocuments::encodePagePicture(const Bitmap& page)
+{
+    return pagePicture([&] { return encodePicture(page); });
+}
+
 bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
                               int pageNumber, int pageDpi)
 {
     if (!documents_.count(document))
         return false; // spare reading the file
-    PdfPagePicture picture;
-    try {
-        std::optional<Picture> pic = encodePicture(fromNarrow(bitmapFileName));
-        if (pic)
-            picture.d_.reset(new PdfPagePicture::Data{std::move(*pic)});
-    } catch (...) {
-        picture.d_.reset();
-    }
-    return AddPdfPage(document, std::move(picture), x, y, pageNumber, pageDpi);
+    return AddPdfPage(document, pagePicture([&] { return encodePicture(fromNarrow(bitmapFileName)); }), x, y,
+                      pageNumber, pageDpi);
 }
 
 bool PdfDocuments::AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber,

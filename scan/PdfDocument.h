@@ -72,6 +72,8 @@ public:
 
 private:
     struct Document;
+    template <typename Encode>
+    static PdfPagePicture pagePicture(Encode encode);
     ScanUi& ui_;
     Launcher& launcher_;
     std::map<int, std::unique_ptr<Document>> documents_;
