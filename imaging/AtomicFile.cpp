@@ -64,6 +64,7 @@ bool AtomicFile::open()
     m_fd = ::mkostemp(templ.data(), O_CLOEXEC);
     if (m_fd < 0) {
         m_error = Error::Create;
+        m_errno = errno;
         return false;
     }
     m_tempName = QFile::decodeName(templ);
@@ -75,7 +76,16 @@ bool AtomicFile::open()
     return true;
 }
 
-bool AtomicFile::commit()
+bool AtomicFile::fail(Error error)
+{
+    m_error = error;
+    m_errno = errno;
+    abandon();
+    return false;
+}
+
+// Flushes, sets the mode, syncs and closes the temporary file.
+bool AtomicFile::finishWriting()
 {
     if (m_fd < 0)
         return false;
@@ -85,18 +95,26 @@ bool AtomicFile::commit()
     ok = ok && (m_durability == Durability::Scratch || ::fsync(m_fd) == 0);
     ok = (::close(m_fd) == 0) && ok;
     m_fd = -1;
-    if (!ok) {
-        m_error = Error::Write;
-        abandon();
+    return ok || fail(Error::Write);
+}
+
+bool AtomicFile::commit()
+{
+    if (!finishWriting())
         return false;
-    }
-    if (::rename(QFile::encodeName(m_tempName).constData(),
-                 QFile::encodeName(m_fileName).constData()) != 0) {
-        m_error = Error::Rename;
-        abandon();
-        return false;
-    }
+    if (::rename(QFile::encodeName(m_tempName).constData(), QFile::encodeName(m_fileName).constData()) != 0)
+        return fail(Error::Rename);
     m_tempName.clear();
+    return true;
+}
+
+bool AtomicFile::commitNew()
+{
+    if (!finishWriting())
+        return false;
+    if (::link(QFile::encodeName(m_tempName).constData(), QFile::encodeName(m_fileName).constData()) != 0)
+        return fail(errno == EEXIST ? Error::Exists : Error::Rename);
+    abandon(); // the temporary name goes; the file stays under its own
     return true;
 }
 

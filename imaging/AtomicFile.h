@@ -31,10 +31,16 @@ public:
     QFile& device() { return m_file; }
     // Flushes, syncs (unless a scratch file), closes and renames; false (and nothing left behind) on any failure.
     bool commit();
+    // The same, but links the file to its name instead, which fails (Error::Exists) when
+    // anything stands there: an existing file is never replaced, and a reader never sees a
+    // part of the new one.
+    bool commitNew();
     void abandon();
 
-    enum class Error { None, SymbolicLink, Create, Write, Rename };
+    enum class Error { None, SymbolicLink, Create, Write, Rename, Exists };
     Error error() const { return m_error; }
+    // The errno behind the last failure (0 when none was involved).
+    int systemError() const { return m_errno; }
 
 private:
     QString m_fileName;
@@ -44,6 +50,10 @@ private:
     int m_fd = -1;
     QFile m_file;
     Error m_error = Error::None;
+    int m_errno = 0;
+
+    bool finishWriting();
+    bool fail(Error error);
 };
 
 } // namespace kelvo

@@ -1,15 +1,14 @@
 #include "scan/HandOff.h"
 
+#include "imaging/AtomicFile.h"
+
 #include <QFile>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kelvo {
 
@@ -18,57 +17,20 @@ namespace {
 constexpr char kFileName[] = "/SendToKelvo.TXT";
 constexpr char kFrame = '\x04';
 
-void reportNotWritten(const QByteArray& path, const char* reason)
-{
-    std::fprintf(stderr, "SendToKelvo.TXT nicht geschrieben: %s: %s\n", path.constData(), reason);
-    std::fflush(stderr);
-}
-
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Creates `path` holding `bytes`, complete or not at all: the bytes go to a temporary file in
-// the same directory, which is then linked to the name. link() fails when anything stands at
-// the name (a symbolic link too), so an existing file is never overwritten, and a caller that
-// reads the file the moment it appears reads all of it. A failure is one line on standard
-// error; the session goes on.
+// Creates `path` holding `bytes`, complete or not at all, and never over an existing file (a
+// symbolic link counts): a caller that reads the file the moment it appears reads all of it.
+// A failure is one line on standard error; the session goes on.
 void createOnce(const QString& path, const QByteArray& bytes)
 {
-    const QByteArray native = QFile::encodeName(path);
-    QByteArray temp = native;
-    temp.insert(temp.lastIndexOf('/') + 1, '.');
-    temp += ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        reportNotWritten(native, std::strerror(errno));
+    AtomicFile file(path, 0644);
+    if (file.open() && file.device().write(bytes) == bytes.size() && file.commitNew())
         return;
-    }
-    const mode_t mask = umask(0);
-    umask(mask);
-    bool ok = writeAll(fd, bytes) && fchmod(fd, 0644 & ~mask) == 0 && fsync(fd) == 0;
-    int error = ok ? 0 : errno;
-    ok = close(fd) == 0 && ok;
-    if (ok && link(temp.constData(), native.constData()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    unlink(temp.constData());
-    if (!ok)
-        reportNotWritten(native, error == EEXIST ? "die Datei besteht bereits (der Aufrufer hat sie nicht gelöscht)"
-                                                 : std::strerror(error ? error : EIO));
+    struct stat st {};
+    const bool exists = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    const char* reason = exists ? "die Datei besteht bereits (der Aufrufer hat sie nicht gelöscht)"
+                                : std::strerror(file.systemError() ? file.systemError() : EIO);
+    std::fprintf(stderr, "SendToKelvo.TXT nicht geschrieben: %s: %s\n", QFile::encodeName(path).constData(), reason);
+    std::fflush(stderr);
 }
 
 } // namespace
