@@ -9,9 +9,6 @@
 #include "viewer/MdiChild.h"
 
 #include <QAction>
-
-#include <algorithm>
-#include <climits>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -19,20 +16,23 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QSocketNotifier>
-#include <QHBoxLayout>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
+#include <climits>
 
 namespace kelvo {
 
@@ -440,10 +440,20 @@ void TKelvoScan::FileScan1Execute()
     scan->setEnabled(false); // no second session while one runs
     m_scan->FileScan1Execute();
     scan->setEnabled(true);
-    if (m_quitAfterScan) {
-        m_terminate = true;
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-    }
+    if (m_quitAfterScan)
+        quitSoon();
+}
+
+void TKelvoScan::quitSoon()
+{
+    m_terminate = true;
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TKelvoScan::stopScanThenQuit()
+{
+    m_quitAfterScan = true;
+    m_scan->stop();
 }
 
 void TKelvoScan::terminate()
@@ -456,13 +466,10 @@ void TKelvoScan::terminate()
             break;
         dialog->reject();
     }
-    if (m_scan->running()) {
-        m_quitAfterScan = true;
-        m_scan->stop();
-        return;
-    }
-    m_terminate = true;
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    if (m_scan->running())
+        stopScanThenQuit();
+    else
+        quitSoon();
 }
 
 void TKelvoScan::salvageScan()
@@ -480,10 +487,8 @@ void TKelvoScan::closeEvent(QCloseEvent* event)
     if (m_quitAfterScan)
         return;
     if (showMessageBox(this, QStringLiteral("Der Scan läuft noch. Abbrechen und beenden?"), kTitle, MB_YESNO) == IDYES
-        && m_scan->running()) {
-        m_quitAfterScan = true;
-        m_scan->stop();
-    }
+        && m_scan->running())
+        stopScanThenQuit();
 }
 
 void TKelvoScan::updateActions()

@@ -96,6 +96,10 @@ private:
     void createMenus();
     void createToolBar();
     void createScanProgressArea();
+    // Ends the program at the next turn of the event loop.
+    void quitSoon();
+    // Stops the running scan; the program quits when it has handed off.
+    void stopScanThenQuit();
     void formCreate(const QStringList& argv, const QLocale& locale);
     void formPaint();
     void updateActions();
