@@ -86,19 +86,14 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
     QPalette quiet = m_startHint->palette();
     quiet.setColor(QPalette::WindowText, m_mdi->background().color().darker(230));
     m_startHint->setPalette(quiet);
-    m_startHint->adjustSize();
     m_startHint->lower();
 
-    createActions();
-    createMenus();
-    createToolBar();
-    statusBar()->setObjectName(QStringLiteral("StatusBar"));
-    statusBar()->setSizeGripEnabled(true);
-    createScanProgressArea();
-
-    connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { updateActions(); });
-    updateActions();
-    resize(900, 680);
+    // An unattended run scans inside this constructor and ends without ever showing the
+    // window: it does without menus, tool bar and status bar, whose fonts and icons cost
+    // more start-up time than the scanner needs to begin.
+    const CommandLineResult commandLine = parseCommandLine(argv.mid(1), locale);
+    if (!(commandLine.completed() && commandLine.settings.ExitAfterRun))
+        ensureChrome();
 
     m_scan = std::make_unique<ScanSession>(m_settings, m_session, *m_services.twain, *this,
                                            *m_services.launcher, *m_services.notifier,
@@ -111,7 +106,7 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
             terminate();
         });
     }
-    formCreate(argv, locale);
+    formCreate(argv, commandLine);
 }
 
 TKelvoScan::~TKelvoScan()
@@ -123,6 +118,32 @@ TKelvoScan::~TKelvoScan()
     m_mdi->disconnect(this);
     for (QMdiSubWindow* w : m_mdi->subWindowList())
         w->disconnect(this);
+}
+
+void TKelvoScan::ensureChrome()
+{
+    if (m_chrome)
+        return;
+    m_chrome = true;
+    m_startHint->adjustSize();
+    m_befehlszeile->adjustSize();
+    createActions();
+    createMenus();
+    createToolBar();
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setSizeGripEnabled(true);
+    createScanProgressArea();
+    connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { updateActions(); });
+    updateActions();
+    placeStartHint();
+    resize(900, 680);
+}
+
+void TKelvoScan::setVisible(bool visible)
+{
+    if (visible)
+        ensureChrome();
+    QMainWindow::setVisible(visible);
 }
 
 QAction* TKelvoScan::makeAction(const char* name, const QString& caption, const QString& hint,
@@ -295,12 +316,12 @@ void TKelvoScan::createToolBar()
 // ---------------------------------------------------------------------------------------
 // Start-up: the command line, and the first paint in view mode.
 
-void TKelvoScan::formCreate(const QStringList& argv, const QLocale& locale)
+void TKelvoScan::formCreate(const QStringList& argv, const CommandLineResult& r)
 {
     m_befehlszeile->setText(displayCommandLine(argv));
-    m_befehlszeile->adjustSize();
+    if (m_chrome)
+        m_befehlszeile->adjustSize();
 
-    const CommandLineResult r = parseCommandLine(argv.mid(1), locale);
     m_settings = r.settings;
     m_session.FirstPageFile.clear();
     m_session.LastPageFile.clear();
@@ -370,7 +391,8 @@ bool TKelvoScan::eventFilter(QObject* watched, QEvent* event)
                 statusBar()->showMessage(a->statusTip());
         }
     }
-    if (watched == menuBar() && event->type() == QEvent::MouseMove) {
+    // menuWidget(), not menuBar(): asking for the bar would make one.
+    if (watched == menuWidget() && event->type() == QEvent::MouseMove) {
         const QAction* a = menuBar()->actionAt(static_cast<QMouseEvent*>(event)->position().toPoint());
         if (a && a->menu())
             statusBar()->showMessage(a->statusTip());
@@ -383,7 +405,8 @@ bool TKelvoScan::eventFilter(QObject* watched, QEvent* event)
 
 QSize TKelvoScan::clientSizeForChildren() const
 {
-    const int menu = menuBar()->isVisible() ? menuBar()->height() : 0;
+    const QWidget* bar = menuWidget();
+    const int menu = bar && bar->isVisible() ? bar->height() : 0;
     return QSize(width(), height() - menu);
 }
 
@@ -436,10 +459,12 @@ void TKelvoScan::FileExit1Execute()
 
 void TKelvoScan::FileScan1Execute()
 {
-    QAction* scan = action(QStringLiteral("FileScan1"));
-    scan->setEnabled(false); // no second session while one runs
+    QAction* scan = action(QStringLiteral("FileScan1")); // none in an unattended run
+    if (scan)
+        scan->setEnabled(false); // no second session while one runs
     m_scan->FileScan1Execute();
-    scan->setEnabled(true);
+    if (scan)
+        scan->setEnabled(true);
     if (m_quitAfterScan)
         quitSoon();
 }
@@ -493,6 +518,8 @@ void TKelvoScan::closeEvent(QCloseEvent* event)
 
 void TKelvoScan::updateActions()
 {
+    if (!m_chrome)
+        return;
     const bool any = !childWindows().isEmpty();
     for (const char* name : {"WindowCascade1", "WindowTileHorizontal1", "WindowTileVertical1",
                              "WindowMinimizeAll1", "WindowArrangeAll1"})
@@ -636,8 +663,12 @@ void TKelvoScan::createScanProgressArea()
     connect(m_escape, &QShortcut::activated, this, [this] { m_scan->cancel(); });
 }
 
+// Progress, summary and status go to the status bar; a window that is never shown has none.
+
 void TKelvoScan::showScanProgress(int page, qint64 bytesRead, qint64 bytesExpected)
 {
+    if (!m_chrome)
+        return;
     m_progressText->setText(QStringLiteral("Seite %1 wird gescannt …").arg(page));
     if (bytesExpected > 0) {
         // Kept in kilobytes: the bar counts in int.
@@ -652,6 +683,8 @@ void TKelvoScan::showScanProgress(int page, qint64 bytesRead, qint64 bytesExpect
 
 void TKelvoScan::endScanProgress()
 {
+    if (!m_chrome)
+        return;
     m_progressArea->hide();
     m_escape->setEnabled(false);
     statusBar()->clearMessage();
@@ -659,11 +692,15 @@ void TKelvoScan::endScanProgress()
 
 void TKelvoScan::showSummary(const QString& text)
 {
+    if (!m_chrome)
+        return;
     statusBar()->showMessage(text, 8000);
 }
 
 void TKelvoScan::showStatus(const QString& text)
 {
+    if (!m_chrome)
+        return;
     if (text.isEmpty())
         statusBar()->clearMessage();
     else

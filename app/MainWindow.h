@@ -4,6 +4,7 @@
 // mode (FormPaint). Implements what scanning asks of the user interface.
 #pragma once
 
+#include "app/CommandLine.h"
 #include "scan/ScanSession.h"
 #include "scan/ScanSettings.h"
 #include "scan/ScanUi.h"
@@ -49,6 +50,7 @@ public:
 
     void setAboutBox(TAboutBox* box) { m_aboutBox = box; }
     bool terminationRequested() const { return m_terminate; }
+    void setVisible(bool visible) override;
 
     void OpenChildWindow(const QString& fileName);
     void FileNew1Execute();
@@ -100,7 +102,10 @@ private:
     void quitSoon();
     // Stops the running scan; the program quits when it has handed off.
     void stopScanThenQuit();
-    void formCreate(const QStringList& argv, const QLocale& locale);
+    void formCreate(const QStringList& argv, const CommandLineResult& commandLine);
+    // The parts of the window that only matter once it is seen: menus, tool bar, status bar
+    // with the progress area, the labels' sizes. Built once, at the latest when it is shown.
+    void ensureChrome();
     void formPaint();
     void updateActions();
     void rebuildWindowMenu();
@@ -127,6 +132,7 @@ private:
     QMap<QString, QAction*> m_actions;
     QString m_pendingChildFile;
     bool m_terminate = false;
+    bool m_chrome = false; // ensureChrome() has run
     bool m_quitAfterScan = false;
     QWidget* m_progressArea = nullptr;
     QLabel* m_progressText = nullptr;
