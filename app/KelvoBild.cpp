@@ -22,6 +22,16 @@ namespace {
 
 kelvo::TKelvoScan* g_mainWindow = nullptr;
 
+// Everything of ours is written, closed and released by now. Library destructors at exit
+// are skipped: a SANE backend that cancels its reader thread can leave a C library lock
+// held, and one of them (p11-kit's) then waits for it forever.
+[[noreturn]] void endProcess(int code)
+{
+    kelvo::removePrivateTempDir();
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
 // Qt ends the process with exit() when the X server goes away. What was scanned must still
 // reach its file and the caller, and nothing may crash in library destructors afterwards.
 void onUnexpectedExit()
@@ -59,9 +69,11 @@ int run(int argc, char** argv)
 
     std::atexit(onUnexpectedExit);
     kelvo::TKelvoScan mainWindow(arguments, QLocale::system(), services, session, &g_mainWindow);
-    // An unattended run has ended inside the constructor: nobody will ever see the About box.
+    // An unattended run has ended inside the constructor, its pages and hand-off written and
+    // the scanner closed. Nobody will see the About box, and taking the window, the scanner
+    // layer and Qt apart would only delay the caller.
     if (mainWindow.terminationRequested())
-        return 0;
+        endProcess(0);
     kelvo::TAboutBox aboutBox(&mainWindow);
     mainWindow.setAboutBox(&aboutBox);
     mainWindow.show();
@@ -74,11 +86,5 @@ int run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    const int code = run(argc, argv);
-    // Everything of ours is written, closed and released by now. Library destructors at exit
-    // are skipped: a SANE backend that cancels its reader thread can leave a C library lock
-    // held, and one of them (p11-kit's) then waits for it forever.
-    kelvo::removePrivateTempDir();
-    std::fflush(nullptr);
-    std::_Exit(code);
+    endProcess(run(argc, argv));
 }
