@@ -13,8 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include <sys/mman.h>
-
 namespace kelvo {
 
 namespace {
@@ -267,17 +265,6 @@ int readPages(Acquisition& run)
     return result;
 }
 
-// A page buffer is filled front to back once per page: in 2 MiB pages the kernel clears and
-// maps it with a few hundred times fewer faults. Only a hint; without it nothing changes.
-void preferHugePages(char* data, qint64 size)
-{
-    constexpr quintptr kHuge = 2 * 1024 * 1024;
-    const quintptr begin = (reinterpret_cast<quintptr>(data) + kHuge - 1) & ~(kHuge - 1);
-    const quintptr end = (reinterpret_cast<quintptr>(data) + quintptr(size)) & ~(kHuge - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 } // namespace
 
 QByteArray PageBuffers::take(qint64 size)
@@ -298,10 +285,7 @@ QByteArray PageBuffers::take(qint64 size)
             ++allocations_;
         }
     }
-    const bool fresh = b.capacity() < size;
     b.resize(size);  // within its capacity a spare keeps its memory
-    if (fresh)
-        preferHugePages(b.data(), b.capacity());
     return b;
 }
 

@@ -20,9 +20,12 @@ constexpr char kFrame = '\x04';
 // Creates `path` holding `bytes`, complete or not at all, and never over an existing file (a
 // symbolic link counts): a caller that reads the file the moment it appears reads all of it.
 // A failure is one line on standard error; the session goes on.
+// Not synced to disk: the file is a message to a caller that reads it at once, and one that
+// a power failure interrupts is gone with its caller. The sync (a journal commit, 5 to 10 ms
+// on a disk) would only delay that caller; the pages themselves are synced.
 void createOnce(const QString& path, const QByteArray& bytes)
 {
-    AtomicFile file(path, 0644);
+    AtomicFile file(path, 0644, AtomicFile::Durability::Scratch);
     if (file.open() && file.device().write(bytes) == bytes.size() && file.commitNew())
         return;
     struct stat st {};
