@@ -57,7 +57,7 @@ int run(int argc, char** argv)
     kelvo::SessionState session;
     kelvo::Services services{&twain, &launcher, &notifier, kelvo::executableDir(), terminationFd};
 
-    std::atexit(onUnexpectedExit);
+    kelvo::setExitHandler(onUnexpectedExit);
     kelvo::TKelvoScan mainWindow(arguments, QLocale::system(), services, session, &g_mainWindow);
     // An unattended run has ended inside the constructor: nobody will ever see the About box.
     if (mainWindow.terminationRequested())

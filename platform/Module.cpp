@@ -1,5 +1,7 @@
 #include "platform/Module.h"
 
+#include "platform/Termination.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -92,8 +94,10 @@ void* openModuleIn(const std::string& dir, const std::string& fileName, std::str
 
 void* loadModule(const std::string& fileName)
 {
-    static std::mutex mutex;
-    static std::map<std::string, void*> loaded; // never closed: the process keeps using them
+    // Never destroyed, and the modules never closed: the process uses them up to its end,
+    // the exit handler included.
+    static std::mutex& mutex = *new std::mutex;
+    static std::map<std::string, void*>& loaded = *new std::map<std::string, void*>;
     std::lock_guard<std::mutex> lock(mutex);
     if (const auto it = loaded.find(fileName); it != loaded.end())
         return it->second;
@@ -113,6 +117,8 @@ void* loadModule(const std::string& fileName)
         for (const std::string& dir : dirs)
             why += " " + dir;
     }
+    if (handle)
+        keepExitHandlerFirst(); // the module's and its libraries' destructors were registered
     if (!handle) {
         std::fprintf(stderr, "Modul %s nicht geladen: %s\n", fileName.c_str(), why.c_str());
         std::fflush(stderr);

@@ -7,6 +7,7 @@
 #include "imaging/ImageSave.h"
 #include "imaging/JpegWriter.h"
 #include "platform/Module.h"
+#include "platform/Termination.h"
 #include "platform/Text.h"
 #include "scan/PdfEngine.h"
 
@@ -322,6 +323,7 @@ int PdfDocuments::CreatePdfDocument(double resolution)
             return 0;
         auto doc = std::make_unique<Document>();
         doc->pdf.reset(newDocument());
+        keepExitHandlerFirst(); // qpdf makes some of its lasting objects on first use
         if (!doc->pdf)
             return 0;
         doc->resolution = resolution;
@@ -412,7 +414,9 @@ bool PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, do
         enginePicture.height = pic->height;
         enginePicture.data = pic->data.data();
         enginePicture.size = pic->data.size();
-        if (!doc.pdf->appendPage(enginePicture, dpi, toPoints(x), toPoints(y))) {
+        const bool appended = doc.pdf->appendPage(enginePicture, dpi, toPoints(x), toPoints(y));
+        keepExitHandlerFirst();
+        if (!appended) {
             doc.missing.push_back(doc.positionCount() + 1);
             return false;
         }
@@ -443,6 +447,7 @@ int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int
         if (doc->pages > 0) {
             try {
                 ok = setDocumentInfo(*doc->pdf) && writeReplacing(*doc->pdf, fileName);
+                keepExitHandlerFirst();
             } catch (...) {
                 ok = false;
             }
