@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,10 @@ std::vector<std::string> moduleDirectories()
         dirs.push_back(exeDir);
         dirs.push_back(exeDir + "/" KELVO_MODULE_RELATIVE_DIR);
     }
+    // A copy of the program in a caller's directory uses the installed module.
+    for (const char* dir : {KELVO_MODULE_INSTALLED_DIR, KELVO_MODULE_PACKAGED_DIR})
+        if (std::find(dirs.begin(), dirs.end(), dir) == dirs.end())
+            dirs.push_back(dir);
     return dirs;
 }
 

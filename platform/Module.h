@@ -1,7 +1,8 @@
 // Modules of the program loaded at run time (dlopen), so that a run never loads libraries it
 // does not use. A module is looked for in $KELVO_MODULE_DIR when that is set (tests,
 // benchmarks; trusted like LD_LIBRARY_PATH), else next to the executable, else in the installed
-// module directory; never relative to the working directory. A file anyone but its owner may
+// module directory (relative to the executable, then where this build and the Debian package
+// install it); never relative to the working directory. A file anyone but its owner may
 // change is refused: it would run as the user.
 #pragma once
 
