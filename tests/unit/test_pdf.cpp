@@ -20,8 +20,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
@@ -761,7 +763,7 @@ TEST(PdfEngineModule, RefusedWhereOthersMayChangeIt)
         int fileMode; // -1: no file, 0: a symbolic link to the built module
         const char* reason;  // null: loads
     } cases[] = {
-        {"missing", 0755, -1, "No such file or directory"},
+        {"missing", 0755, -1, std::strerror(ENOENT)},
         {"trusted", 0755, 0644, nullptr},
         {"group-writable file", 0755, 0664, "Datei ist für Gruppe oder andere beschreibbar"},
         {"world-writable file", 0755, 0646, "Datei ist für Gruppe oder andere beschreibbar"},
