@@ -67,7 +67,7 @@ int run(int argc, char** argv)
     kelvo::SessionState session;
     kelvo::Services services{&twain, &launcher, &notifier, kelvo::executableDir(), terminationFd};
 
-    std::atexit(onUnexpectedExit);
+    kelvo::setExitHandler(onUnexpectedExit);
     kelvo::TKelvoScan mainWindow(arguments, QLocale::system(), services, session, &g_mainWindow);
     // An unattended run has ended inside the constructor, its pages and hand-off written and
     // the scanner closed. Nobody will see the About box, and taking the window, the scanner

@@ -54,6 +54,9 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The PDF engine module is built next to KelvoBild, not next to this program.
+    if (qEnvironmentVariableIsEmpty("KELVO_MODULE_DIR"))
+        qputenv("KELVO_MODULE_DIR", KELVO_BINARY_DIR);
     QGuiApplication app(argc, argv);
     const int runs = qEnvironmentVariableIntValue("KELVO_BENCH_RUNS") > 0
                          ? std::min(qEnvironmentVariableIntValue("KELVO_BENCH_RUNS"), 15)

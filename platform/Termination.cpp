@@ -1,7 +1,9 @@
 #include "platform/Termination.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -12,6 +14,14 @@ namespace kelvo {
 namespace {
 
 int g_writeEnd = -1;
+void (*g_exitHandler)() = nullptr;
+std::atomic<bool> g_exitHandlerRan{false};
+
+void runExitHandler()
+{
+    if (g_exitHandler && !g_exitHandlerRan.exchange(true))
+        g_exitHandler();
+}
 
 void onTerminationSignal(int signal)
 {
@@ -62,6 +72,19 @@ void drainTerminationRequests(int fd)
     char buffer[64];
     while (::read(fd, buffer, sizeof buffer) > 0) {
     }
+}
+
+void setExitHandler(void (*handler)())
+{
+    g_exitHandler = handler;
+    std::atexit(runExitHandler);
+}
+
+void keepExitHandlerFirst()
+{
+    // Handlers run last registered first; the earlier registrations then find it done.
+    if (g_exitHandler && !g_exitHandlerRan.load())
+        std::atexit(runExitHandler);
 }
 
 } // namespace kelvo

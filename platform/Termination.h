@@ -13,4 +13,11 @@ int installTerminationHandlers();
 // Reads the pending bytes from that descriptor.
 void drainTerminationRequests(int fd);
 
+// The handler for an exit() nobody planned (Qt's, when the X server goes away); it ends the
+// process itself. It must run before the exit-time destructors of every library, also of
+// those loaded later (the PDF engine module and qpdf, whose objects it may still need), so it
+// is registered with atexit() again after code was loaded or first used: keepExitHandlerFirst().
+void setExitHandler(void (*handler)());
+void keepExitHandlerFirst();
+
 } // namespace kelvo

@@ -6,7 +6,10 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
 #include "imaging/JpegWriter.h"
+#include "platform/Module.h"
+#include "platform/Termination.h"
 #include "platform/Text.h"
+#include "scan/PdfEngine.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -14,16 +17,6 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QStringList>
-
-// qpdf's own smart pointer is gone from our code: no transition warnings.
-#ifndef POINTERHOLDER_TRANSITION
-#define POINTERHOLDER_TRANSITION 4
-#endif
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,15 +35,13 @@ namespace kelvo {
 
 namespace {
 
-constexpr double kA4Width = 595.276;   // points
-constexpr double kA4Height = 841.89;
 constexpr double kPointsPerCm = 72.0 / 2.54;
 constexpr int kJpegQuality = 90;
 
 const char* const kFailureText = "Datei konnte nicht geschrieben werden: ";
 const char* const kFailureCaption = "Error PDF schreiben";
 
-enum class PictureKind { Ccitt, GrayJpeg, RgbJpeg };
+using PictureKind = PdfPictureKind;
 
 struct Picture {
     PictureKind kind = PictureKind::RgbJpeg;
@@ -191,76 +182,6 @@ std::optional<Picture> encodePicture(const Bitmap& page)
     return pictureOf(img, density, [](const QImage& colour) { return colour; });
 }
 
-QPDFObjectHandle imageObject(QPDF& pdf, const Picture& pic)
-{
-    QPDFObjectHandle image = pdf.newStream(pic.data);
-    QPDFObjectHandle dict = image.getDict();
-    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(pic.width));
-    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(pic.height));
-    if (pic.kind == PictureKind::Ccitt) {
-        // The coded black runs are the dark pixels; decoded black is 0 = black in DeviceGray.
-        QPDFObjectHandle parms = QPDFObjectHandle::newDictionary();
-        parms.replaceKey("/K", QPDFObjectHandle::newInteger(-1));
-        parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(pic.width));
-        parms.replaceKey("/Rows", QPDFObjectHandle::newInteger(pic.height));
-        parms.replaceKey("/BlackIs1", QPDFObjectHandle::newBool(false));
-        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
-        dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(1));
-        dict.replaceKey("/Filter", QPDFObjectHandle::newName("/CCITTFaxDecode"));
-        dict.replaceKey("/DecodeParms", parms);
-    } else {
-        dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(
-                                           pic.kind == PictureKind::GrayJpeg ? "/DeviceGray"
-                                                                             : "/DeviceRGB"));
-        dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-        dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
-    }
-    return image;
-}
-
-std::string num(double v)
-{
-    return QByteArray::number(v, 'f', 4).toStdString();
-}
-
-// An A4 page, or larger when the picture does not fit on A4; then the page is just as large
-// as the picture. The picture sits (xPt, yPt) from the top-left corner where that still fits
-// on the page and moves towards the corner where it does not, so a picture that fits on A4
-// always gets an A4 page.
-void appendPage(QPDF& pdf, const Picture& pic, int dpi, double xPt, double yPt)
-{
-    const double w = pic.width * 72.0 / dpi;
-    const double h = pic.height * 72.0 / dpi;
-    const double pageW = std::max(kA4Width, w);
-    const double pageH = std::max(kA4Height, h);
-    const double x = std::min(xPt, pageW - w);
-    const double y = std::min(yPt, pageH - h);
-
-    const std::string content = "q " + num(w) + " 0 0 " + num(h) + " " + num(x) + " "
-                                + num(pageH - y - h) + " cm /Im0 Do Q\n";
-
-    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-    xobjects.replaceKey("/Im0", imageObject(pdf, pic));
-    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-    resources.replaceKey("/XObject", xobjects);
-
-    QPDFObjectHandle mediaBox = QPDFObjectHandle::newArray();
-    mediaBox.appendItem(QPDFObjectHandle::newInteger(0));
-    mediaBox.appendItem(QPDFObjectHandle::newInteger(0));
-    mediaBox.appendItem(QPDFObjectHandle::newReal(pageW, 4));
-    mediaBox.appendItem(QPDFObjectHandle::newReal(pageH, 4));
-
-    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
-    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-    page.replaceKey("/MediaBox", mediaBox);
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", pdf.newStream(content));
-
-    QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-}
-
 std::string pdfDate(const QDateTime& t)
 {
     const int offset = t.offsetFromUtc() / 60;
@@ -273,20 +194,42 @@ std::string pdfDate(const QDateTime& t)
     return s.toStdString();
 }
 
-void setDocumentInfo(QPDF& pdf)
+// The document information every PDF carries, dated now.
+bool setDocumentInfo(PdfEngineDocument& pdf)
 {
-    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
-    const auto text = [](const char* s) { return QPDFObjectHandle::newUnicodeString(s); };
-    info.replaceKey("/Title", text("KELVO-Archivdokument"));
-    info.replaceKey("/Author", text("Kelvo eG"));
-    info.replaceKey("/Subject", text("Archivierung"));
-    info.replaceKey("/Keywords", text("KELVO Scanner Archiv"));
-    info.replaceKey("/Creator", text("KelvoBild"));
-    info.replaceKey("/Producer", text("KelvoBild"));
     const std::string now = pdfDate(QDateTime::currentDateTime());
-    info.replaceKey("/CreationDate", QPDFObjectHandle::newString(now));
-    info.replaceKey("/ModDate", QPDFObjectHandle::newString(now));
-    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+    PdfEngineInfo info;
+    info.title = "KELVO-Archivdokument";
+    info.author = "Kelvo eG";
+    info.subject = "Archivierung";
+    info.keywords = "KELVO Scanner Archiv";
+    info.creator = "KelvoBild";
+    info.producer = "KelvoBild";
+    info.creationDate = now.c_str();
+    info.modificationDate = now.c_str();
+    return pdf.setInfo(info);
+}
+
+// The engine's factory, from its module loaded on first use; null when it cannot be loaded
+// or is of another interface version (said once on standard error).
+KelvoPdfEngineNewDocument engineFactory()
+{
+    static const KelvoPdfEngineNewDocument factory = []() -> KelvoPdfEngineNewDocument {
+        void* module = loadModule(kPdfEngineModule);
+        if (!module)
+            return nullptr;
+        const auto* version = static_cast<const int*>(moduleSymbol(module, kPdfEngineVersionSymbol));
+        auto* make = reinterpret_cast<KelvoPdfEngineNewDocument>(moduleSymbol(module, kPdfEngineFactorySymbol));
+        if (!version || *version != kPdfEngineVersion || !make) {
+            std::fprintf(stderr, "Modul %s nicht geladen: Schnittstelle %d erwartet, %s\n", kPdfEngineModule,
+                         kPdfEngineVersion,
+                         version ? ("Version " + std::to_string(*version) + " gefunden").c_str() : "Einsprung fehlt");
+            std::fflush(stderr);
+            return nullptr;
+        }
+        return make;
+    }();
+    return factory;
 }
 
 mode_t currentUmask()
@@ -308,7 +251,7 @@ mode_t currentUmask()
 
 // Writes the document next to `target` under a hidden temporary name and renames it over the
 // target only when every write, flush, sync and close succeeded. Nothing is left on failure.
-bool writeReplacing(QPDF& pdf, const QByteArray& target)
+bool writeReplacing(PdfEngineDocument& pdf, const QByteArray& target)
 {
     if (target.isEmpty() || target.endsWith('/') || target.contains('\0'))
         return false;
@@ -332,15 +275,7 @@ bool writeReplacing(QPDF& pdf, const QByteArray& target)
     if (!fp) {
         ::close(fd);
     } else {
-        try {
-            QPDFWriter writer(pdf);
-            writer.setOutputFile(tmpName.data(), fp, false);
-            writer.setObjectStreamMode(qpdf_o_generate);
-            writer.write();
-            ok = true;
-        } catch (...) {
-            ok = false;
-        }
+        ok = pdf.write(fp, tmpName.data());
         // qpdf does not notice a full disk: check the flush, the size, the sync and the close.
         ok = ok && std::fflush(fp) == 0 && !std::ferror(fp);
         const off_t written = ok ? ::ftello(fp) : -1;
@@ -369,7 +304,7 @@ bool writeReplacing(QPDF& pdf, const QByteArray& target)
 } // namespace
 
 struct PdfDocuments::Document {
-    QPDF pdf;
+    std::unique_ptr<PdfEngineDocument> pdf;
     double resolution = 0;
     int pages = 0;
     std::vector<int> missing; // 1-based positions of pages that could not be added
@@ -383,8 +318,14 @@ PdfDocuments::~PdfDocuments() = default;
 int PdfDocuments::CreatePdfDocument(double resolution)
 {
     try {
+        const KelvoPdfEngineNewDocument newDocument = engineFactory();
+        if (!newDocument)
+            return 0;
         auto doc = std::make_unique<Document>();
-        doc->pdf.emptyPDF();
+        doc->pdf.reset(newDocument());
+        keepExitHandlerFirst(); // qpdf makes some of its lasting objects on first use
+        if (!doc->pdf)
+            return 0;
         doc->resolution = resolution;
         int handle = lastHandle_;
         do {
@@ -467,7 +408,18 @@ bool PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, do
         const auto toPoints = [](double cm) {
             return std::isfinite(cm) ? std::clamp(cm, 0.0, 1.0e4) * kPointsPerCm : 0.0;
         };
-        appendPage(doc.pdf, *pic, dpi, toPoints(x), toPoints(y));
+        PdfEnginePicture enginePicture;
+        enginePicture.kind = pic->kind;
+        enginePicture.width = pic->width;
+        enginePicture.height = pic->height;
+        enginePicture.data = pic->data.data();
+        enginePicture.size = pic->data.size();
+        const bool appended = doc.pdf->appendPage(enginePicture, dpi, toPoints(x), toPoints(y));
+        keepExitHandlerFirst();
+        if (!appended) {
+            doc.missing.push_back(doc.positionCount() + 1);
+            return false;
+        }
         ++doc.pages;
         return true;
     } catch (...) {
@@ -494,8 +446,8 @@ int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int
         missing = doc->missing;
         if (doc->pages > 0) {
             try {
-                setDocumentInfo(doc->pdf);
-                ok = writeReplacing(doc->pdf, fileName);
+                ok = setDocumentInfo(*doc->pdf) && writeReplacing(*doc->pdf, fileName);
+                keepExitHandlerFirst();
             } catch (...) {
                 ok = false;
             }

@@ -119,6 +119,39 @@ TEST_F(FaultMatrix, ReadOnlyTargetLosesNothingSilently)
     EXPECT_TRUE(filesIn(out()).isEmpty());
 }
 
+// Without its PDF engine module (not there, or changeable by others) the program names the
+// module and the reason, and reports every page as not stored: no file, nothing handed off.
+TEST_F(FaultMatrix, PdfEngineModuleMissingOrRefused)
+{
+    const QString modules = dir.path() + QStringLiteral("/modules");
+    ASSERT_TRUE(QDir().mkdir(modules));
+    const QString module = modules + QStringLiteral("/libkelvobild-qpdf.so");
+    const struct {
+        const char* name;
+        bool groupWritableCopy;
+        const char* reason;
+    } cases[] = {{"missing", false, "nicht gefunden in "}, {"group-writable", true, "für Gruppe oder andere beschreibbar"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.groupWritableCopy) {
+            ASSERT_TRUE(QFile::copy(QStringLiteral(KELVO_BINARY_DIR "/libkelvobild-qpdf.so"), module));
+            ASSERT_EQ(::chmod(QFile::encodeName(module).constData(), 0664), 0);
+        }
+        const ProgramRun r = runProgram(dir.path(), {"-S", "/X", "/P100", "/CPDF", out(QStringLiteral("M01.PDF"))},
+                                        {{QStringLiteral("KELVO_MODULE_DIR"), modules},
+                                         {QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=Grid")}});
+        EXPECT_EQ(r.exitCode, 0);
+        ASSERT_EQ(r.messages.size(), 11) << r.stderrText.toStdString();
+        EXPECT_TRUE(r.messages[0].startsWith(QStringLiteral("Modul libkelvobild-qpdf.so nicht geladen: ")))
+            << r.messages[0].toStdString();
+        EXPECT_TRUE(r.messages[0].contains(QString::fromUtf8(c.reason))) << r.messages[0].toStdString();
+        for (qsizetype i = 1; i < r.messages.size(); ++i)
+            EXPECT_EQ(r.messages[i], "Error!: L_SaveBitmap fehlgeschlagen, Error No: -30");
+        EXPECT_EQ(r.handOff, "'0'S");
+        EXPECT_TRUE(filesIn(out()).isEmpty()) << filesIn(out()).join(' ').toStdString();
+    }
+}
+
 TEST_F(FaultMatrix, FullFileSystemKeepsOnlyWholeFiles)
 {
     // Room for two colour pages at 150 dpi (1.7 MB each as JPEG), not for ten.

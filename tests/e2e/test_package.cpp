@@ -82,6 +82,7 @@ struct Installed {
 };
 const Installed kTree[] = {
     {"bin/KelvoBild", true},
+    {KELVO_MODULE_INSTALL_DIR "/libkelvobild-qpdf.so", false},
     {"share/applications/KelvoBild.desktop", false},
     {"share/icons/hicolor/scalable/apps/kelvobild.svg", false},
     {"share/man/de/man1/KelvoBild.1.gz", false},
@@ -511,6 +512,8 @@ TEST_F(InstallTree, InstalledProgramRunsOnItsOwn)
         const Outcome dynamic = run(QStringLiteral("readelf"), {QStringLiteral("-d"), program});
         ASSERT_EQ(dynamic.exitCode, 0) << dynamic.all().toStdString();
         EXPECT_FALSE(dynamic.out.contains(QByteArrayLiteral(KELVO_BINARY_DIR))) << dynamic.out.toStdString();
+        // qpdf and what it pulls in are loaded only when a PDF is made, through the module.
+        EXPECT_FALSE(dynamic.out.contains("libqpdf")) << dynamic.out.toStdString();
     }
     QTemporaryDir cwd;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -522,6 +525,18 @@ TEST_F(InstallTree, InstalledProgramRunsOnItsOwn)
     const QStringList lines = QString::fromUtf8(r.err).split(QLatin1Char('\n'));
     EXPECT_TRUE(lines.contains(QStringLiteral("Parameter: -A (Audio) wird noch nicht unterstützt!"))) << r.all().toStdString();
     EXPECT_FALSE(QFileInfo::exists(at(QStringLiteral("bin/SendToKelvo.TXT")))) << "a hand-off without a scan";
+
+    // A PDF, made with the installed PDF engine module.
+    env.remove(QStringLiteral("KELVO_MODULE_DIR"));
+    env.insert(QStringLiteral("SANE_CONFIG_DIR"), kSource + QStringLiteral("/sane"));
+    const QString pdf = cwd.filePath(QStringLiteral("I01.PDF"));
+    const Outcome scan = run(program, {QStringLiteral("-S"), QStringLiteral("/X"), QStringLiteral("/P100"),
+                                       QStringLiteral("/CPDF"), pdf}, env, cwd.path());
+    QFile::remove(at(QStringLiteral("bin/SendToKelvo.TXT")));
+    EXPECT_EQ(scan.exitCode, 0) << scan.all().toStdString();
+    EXPECT_FALSE(scan.err.contains("Modul")) << scan.all().toStdString();
+    const Outcome check = run(QStringLiteral("qpdf"), {QStringLiteral("--check"), pdf});
+    EXPECT_EQ(check.exitCode, 0) << check.all().toStdString() << scan.all().toStdString();
 }
 
 } // namespace

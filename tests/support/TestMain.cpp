@@ -13,6 +13,10 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The PDF engine module is built next to KelvoBild, not next to the test programs; the
+    // programs the tests start inherit this.
+    if (qEnvironmentVariableIsEmpty("KELVO_MODULE_DIR"))
+        qputenv("KELVO_MODULE_DIR", KELVO_BINARY_DIR);
     int result = 0;
     {
         QApplication app(argc, argv);

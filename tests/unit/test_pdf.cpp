@@ -2,7 +2,9 @@
 #include "imaging/CcittG4.h"
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
+#include "platform/Module.h"
 #include "scan/PdfDocument.h"
+#include "scan/PdfEngine.h"
 #include "support/Tools.h"
 
 #include <QDir>
@@ -18,8 +20,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
@@ -745,4 +749,51 @@ TEST_F(PdfTest, FullDiskLeavesNothing)
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
     EXPECT_TRUE(launcher.opened.isEmpty());
     EXPECT_EQ(entries(dir.path()), before);
+}
+
+// The PDF engine module runs as the user: a file that is not a plain file, or that someone
+// else may change through its own or its directory's permissions, is refused with the reason;
+// the build's module, copied where nobody else may change it, loads and is of our version.
+TEST(PdfEngineModule, RefusedWhereOthersMayChangeIt)
+{
+    const QString built = QStringLiteral(KELVO_BINARY_DIR "/") + QLatin1String(kPdfEngineModule);
+    const struct {
+        const char* name;
+        mode_t dirMode;
+        int fileMode; // -1: no file, 0: a symbolic link to the built module
+        const char* reason;  // null: loads
+    } cases[] = {
+        {"missing", 0755, -1, std::strerror(ENOENT)},
+        {"trusted", 0755, 0644, nullptr},
+        {"group-writable file", 0755, 0664, "Datei ist für Gruppe oder andere beschreibbar"},
+        {"world-writable file", 0755, 0646, "Datei ist für Gruppe oder andere beschreibbar"},
+        {"world-writable directory", 01777, 0644, "Verzeichnis ist für Gruppe oder andere beschreibbar"},
+        {"symbolic link", 0755, 0, "keine gewöhnliche Datei"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QLatin1String(kPdfEngineModule));
+        if (c.fileMode == 0) {
+            ASSERT_TRUE(QFile::link(built, file));
+        }
+        if (c.fileMode > 0) {
+            ASSERT_TRUE(QFile::copy(built, file));
+            ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), static_cast<mode_t>(c.fileMode)), 0);
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), c.dirMode), 0);
+        std::string why;
+        void* module = openModuleIn(QFile::encodeName(dir.path()).toStdString(), kPdfEngineModule, why);
+        if (!c.reason) {
+            ASSERT_NE(module, nullptr) << why;
+            const auto* version = static_cast<const int*>(moduleSymbol(module, kPdfEngineVersionSymbol));
+            ASSERT_NE(version, nullptr);
+            EXPECT_EQ(*version, kPdfEngineVersion);
+            EXPECT_NE(moduleSymbol(module, kPdfEngineFactorySymbol), nullptr);
+            continue;
+        }
+        EXPECT_EQ(module, nullptr);
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+        EXPECT_NE(why.find(QFile::encodeName(file).toStdString()), std::string::npos) << why;
+    }
 }
