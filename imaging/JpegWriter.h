@@ -22,7 +22,7 @@ QByteArray encodeJpeg(const QImage& img, int quality, int dotsPerMeterX, int dot
 // The same onto a device; false when encoding or a write failed.
 bool writeJpeg(QIODevice& out, const QImage& img, int quality);
 
-// How many threads encode bands of one picture (the cores of this machine, at most 8).
+// How many threads encode bands of one picture: two per core of this machine, at most 8.
 int jpegEncoderThreads();
 
 } // namespace kelvo
