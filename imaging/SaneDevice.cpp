@@ -117,15 +117,23 @@ int openResultFromStatus(SANE_Status status)
 }
 
 
+namespace {
+QString titleOf(const ScannerDevice& dev)
+{
+    return QStringLiteral("%1 %2 (%3)").arg(dev.vendor, dev.model, QString::fromUtf8(dev.name));
+}
+} // namespace
+
 int SaneDevice::open(const QByteArray& chosen)
 {
     QByteArray wanted = chosen;
     if (wanted.isEmpty())
         wanted = qgetenv("SANE_DEFAULT_DEVICE");
+    // A named device is opened straight away: searching for devices asks every network
+    // backend to look around the network, which takes seconds.
     std::vector<ScannerDevice> devices;
-    if (wanted.isEmpty() || !handle || wanted != name)
-        devices = listDevices();
     if (wanted.isEmpty()) {
+        devices = listDevices();
         if (devices.empty())
             return ACQUIRE_NO_DEVICE;
         wanted = devices.front().name;
@@ -139,12 +147,24 @@ int SaneDevice::open(const QByteArray& chosen)
         return openResultFromStatus(status);
     handle = h;
     name = wanted;
-    title = QString::fromUtf8(wanted);
+    title.clear();
     for (const ScannerDevice& dev : devices) {
         if (dev.name == wanted)
-            title = QStringLiteral("%1 %2 (%3)").arg(dev.vendor, dev.model, QString::fromUtf8(wanted));
+            title = titleOf(dev);
     }
     return ACQUIRE_SUCCESS;
+}
+
+QString SaneDevice::dialogTitle()
+{
+    if (title.isEmpty()) {
+        title = QString::fromUtf8(name);
+        for (const ScannerDevice& dev : listDevices()) {
+            if (dev.name == name)
+                title = titleOf(dev);
+        }
+    }
+    return title;
 }
 
 void SaneDevice::abandon()

@@ -36,7 +36,7 @@ int openResultFromStatus(SANE_Status status);
 struct SaneDevice {
     SANE_Handle handle = nullptr;
     QByteArray name;
-    QString title;  // "vendor model (name)" for dialogs
+    QString title;  // "vendor model (name)", found when first needed: see dialogTitle()
     // Something was started since the last sane_cancel. A second sane_cancel can fail on
     // a network backend whose connection is gone, so it is sent only when needed.
     bool cancelPending = false;
@@ -44,6 +44,8 @@ struct SaneDevice {
     // Opens `chosen`, else SANE_DEFAULT_DEVICE, else the first device listed; keeps the
     // device open when it is that one already. ACQUIRE_SUCCESS or the failure's code.
     int open(const QByteArray& chosen);
+    // "vendor model (name)" for dialogs; looks the device up when it was opened by name.
+    QString dialogTitle();
     // Cancels what runs and closes. Safe to call twice, and after the connection is gone.
     void close();
     // Forgets the device without a call to it: a thread is still stuck inside it.

@@ -248,7 +248,7 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         std::fputs("Keine Anzeige: Scanner-Einstellungen (/J) übersprungen\n", stderr);
         std::fflush(stderr);
     } else if (flags & ACQUIRE_SHOW_UI) {
-        SaneOptionsDialog dialog(options, d->device.title, QApplication::activeWindow());
+        SaneOptionsDialog dialog(options, d->device.dialogTitle(), QApplication::activeWindow());
         if (dialog.exec() != QDialog::Accepted)
             return ACQUIRE_CANCELLED;
     }
