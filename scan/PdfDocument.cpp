@@ -315,6 +315,11 @@ PdfDocuments::PdfDocuments(ScanUi& ui, Launcher& launcher) : ui_(ui), launcher_(
 
 PdfDocuments::~PdfDocuments() = default;
 
+bool PdfDocuments::engineAvailable()
+{
+    return engineFactory() != nullptr;
+}
+
 int PdfDocuments::CreatePdfDocument(double resolution)
 {
     try {

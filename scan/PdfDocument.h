@@ -38,6 +38,9 @@ public:
     PdfDocuments(const PdfDocuments&) = delete;
     PdfDocuments& operator=(const PdfDocuments&) = delete;
 
+    // The PDF engine can be loaded (it is, on the first call); the reason it cannot is
+    // said once on standard error.
+    static bool engineAvailable();
     // Opens a document; returns a handle > 0, or 0 on failure. The resolution (dpi) is the scan
     // resolution; truncated toward zero it is the resolution of every page's picture.
     int CreatePdfDocument(double resolution);

@@ -142,6 +142,17 @@ void ScanSession::FileScan1Execute()
     bool cursorSet = false;
     bool scannerOpen = false;
 
+    // Without the PDF engine no page scanned in PDF mode could be kept: the scanner is not
+    // started at all, so the paper stays in the feeder.
+    if (upperNarrow(m_settings.OutputFormat) == QLatin1String("PDF") && m_session.PdfDocument == 0
+        && !PdfDocuments::engineAvailable()) {
+        m_ui.messageBox(QStringLiteral("PDF kann nicht erstellt werden: das PDF-Modul fehlt oder wurde abgelehnt "
+                                       "(der Grund steht in der Standardfehlerausgabe). Es wurde nichts gescannt."),
+                        QStringLiteral("Scan in PDF"), MB_ICONERROR);
+        finish();
+        return;
+    }
+
     // A chain of sessions: each Yes to the PDF question scans further pages into the same
     // document. The cursor shown before the first session comes back at the end, and every
     // scanner session opened is ended.
