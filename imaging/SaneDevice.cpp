@@ -147,11 +147,8 @@ int SaneDevice::open(const QByteArray& chosen)
         return openResultFromStatus(status);
     handle = h;
     name = wanted;
-    title.clear();
-    for (const ScannerDevice& dev : devices) {
-        if (dev.name == wanted)
-            title = titleOf(dev);
-    }
+    // Listed only when the first device was taken: then the title is at hand.
+    title = devices.empty() ? QString() : titleOf(devices.front());
     return ACQUIRE_SUCCESS;
 }
 

@@ -33,11 +33,6 @@ void stampResolution(Bitmap& page, int xDpi, int yDpi)
         page.image.setDotsPerMeterY(dpmY);
 }
 
-bool isPdf(const QString& formatName)
-{
-    return formatName.toUpper() == QLatin1String("PDF");
-}
-
 // Anything at the name, a dangling symbolic link included.
 bool entryExists(const QString& name)
 {
@@ -168,7 +163,7 @@ int PageHandler::PageAcquired(Bitmap& page)
     const QString format = upperNarrow(m_settings.OutputFormat);
     const QString target = fromNarrow(toNarrow(m_settings.TargetFileName));
     const PageName name = pageNameFor(target, format, page.bitsPerPixel);
-    const bool pdf = isPdf(name.formatName);
+    const bool pdf = isPdfFormat(name.formatName);
 
     // A PDF page names a file only when it opens the document.
     QString writtenName = name.writtenName;

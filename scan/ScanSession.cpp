@@ -121,7 +121,7 @@ void ScanSession::finish()
     m_session.PageStored = false;
     removePrivateTempDir();
 
-    if (!m_stopping && upperNarrow(m_settings.OutputFormat) != QLatin1String("PDF")) {
+    if (!m_stopping && !isPdfFormat(m_settings.OutputFormat)) {
         if (m_settings.ViewerMode == '1')
             m_launcher.startViewer(m_settings.ViewerProgram, m_session.FirstPageFile);
         else if (m_settings.ViewerMode == 'L')
@@ -144,7 +144,7 @@ void ScanSession::FileScan1Execute()
 
     // Without the PDF engine no page scanned in PDF mode could be kept: the scanner is not
     // started at all, so the paper stays in the feeder.
-    if (upperNarrow(m_settings.OutputFormat) == QLatin1String("PDF") && m_session.PdfDocument == 0
+    if (isPdfFormat(m_settings.OutputFormat) && m_session.PdfDocument == 0
         && !PdfDocuments::engineAvailable()) {
         m_ui.messageBox(QStringLiteral("PDF kann nicht erstellt werden: das PDF-Modul fehlt oder wurde abgelehnt "
                                        "(der Grund steht in der Standardfehlerausgabe). Es wurde nichts gescannt."),

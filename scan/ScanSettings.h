@@ -11,6 +11,12 @@ namespace kelvo {
 inline constexpr int kMaxFileNameChars = 255;
 inline constexpr int kMaxFormatChars = 5;
 
+// A format name that means PDF mode: all pages into one document. Any case.
+inline bool isPdfFormat(const QString& format)
+{
+    return format.toUpper() == QLatin1String("PDF");
+}
+
 struct ScanSettings {
     int32_t BitsPerPixel = 24;
     double FrameHeightMm = 290.0;
