@@ -58,16 +58,21 @@ bool AtomicFile::open()
             return false;
         }
     }
-    const QFileInfo fi(m_fileName);
-    QByteArray templ = QFile::encodeName(fi.absolutePath() + QLatin1String("/.") + fi.fileName())
-                       + ".XXXXXX";
-    m_fd = ::mkostemp(templ.data(), O_CLOEXEC);
+    const QByteArray dir = QFile::encodeName(QFileInfo(m_fileName).absolutePath());
+    m_fd = ::open(dir.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    m_unnamed = m_fd >= 0;
+    if (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // No unnamed files here: a hidden name short enough for any file system.
+        QByteArray templ = dir + "/.KelvoBild-XXXXXX";
+        m_fd = ::mkostemp(templ.data(), O_CLOEXEC);
+        if (m_fd >= 0)
+            m_tempName = QFile::decodeName(templ);
+    }
     if (m_fd < 0) {
         m_error = Error::Create;
         m_errno = errno;
         return false;
     }
-    m_tempName = QFile::decodeName(templ);
     if (!m_file.open(m_fd, QIODevice::ReadWrite, QFileDevice::DontCloseHandle)) {
         m_error = Error::Create;
         abandon();
@@ -84,7 +89,7 @@ bool AtomicFile::fail(Error error)
     return false;
 }
 
-// Flushes, sets the mode, syncs and closes the temporary file.
+// Flushes, sets the mode and syncs the file; it stays open for linking.
 bool AtomicFile::finishWriting()
 {
     if (m_fd < 0)
@@ -93,18 +98,45 @@ bool AtomicFile::finishWriting()
     m_file.close();
     ok = ok && ::fchmod(m_fd, static_cast<mode_t>(m_mode) & ~processUmask()) == 0;
     ok = ok && (m_durability == Durability::Scratch || ::fsync(m_fd) == 0);
-    ok = (::close(m_fd) == 0) && ok;
-    m_fd = -1;
     return ok || fail(Error::Write);
+}
+
+bool AtomicFile::linkUnnamed(const QByteArray& name)
+{
+    // The unnamed file is reached through its descriptor's entry in /proc.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+    if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) != 0)
+        return false;
+    m_unnamed = false;
+    return true;
 }
 
 bool AtomicFile::commit()
 {
     if (!finishWriting())
         return false;
+    if (m_unnamed) {
+        // rename() needs a name to move: a short hidden one, for the moment between the two.
+        const QByteArray dir = QFile::encodeName(QFileInfo(m_fileName).absolutePath());
+        for (int attempt = 0; m_unnamed && attempt < 8; ++attempt) {
+            QByteArray templ = dir + "/.KelvoBild-XXXXXX";
+            const int probe = ::mkostemp(templ.data(), O_CLOEXEC);  // a unique name …
+            if (probe < 0)
+                return fail(Error::Rename);
+            ::close(probe);
+            ::unlink(templ.constData());  // … taken by the link at once
+            if (linkUnnamed(templ))
+                m_tempName = QFile::decodeName(templ);
+            else if (errno != EEXIST)
+                return fail(Error::Rename);
+        }
+        if (m_unnamed)
+            return fail(Error::Rename);
+    }
     if (::rename(QFile::encodeName(m_tempName).constData(), QFile::encodeName(m_fileName).constData()) != 0)
         return fail(Error::Rename);
     m_tempName.clear();
+    abandon();
     return true;
 }
 
@@ -112,9 +144,12 @@ bool AtomicFile::commitNew()
 {
     if (!finishWriting())
         return false;
-    if (::link(QFile::encodeName(m_tempName).constData(), QFile::encodeName(m_fileName).constData()) != 0)
+    const QByteArray target = QFile::encodeName(m_fileName);
+    const bool linked = m_unnamed ? linkUnnamed(target)
+                                  : ::link(QFile::encodeName(m_tempName).constData(), target.constData()) == 0;
+    if (!linked)
         return fail(errno == EEXIST ? Error::Exists : Error::Rename);
-    abandon(); // the temporary name goes; the file stays under its own
+    abandon(); // a stand-in name goes; the file stays under its own
     return true;
 }
 
@@ -123,9 +158,10 @@ void AtomicFile::abandon()
     if (m_file.isOpen())
         m_file.close();
     if (m_fd >= 0) {
-        ::close(m_fd);
+        ::close(m_fd);  // an unnamed file goes with its last descriptor
         m_fd = -1;
     }
+    m_unnamed = false;
     if (!m_tempName.isEmpty()) {
         ::unlink(QFile::encodeName(m_tempName).constData());
         m_tempName.clear();

@@ -1,7 +1,9 @@
-// A file that appears under its name only when complete: written to a temporary file in the
-// target's directory, flushed to disk, then renamed over the name. Abandoned on destruction.
-// A scratch file (Durability::Scratch) skips the sync to disk: it still appears only complete,
-// but a power failure may lose it.
+// A file that appears under its name only when complete: written to a file without a name in
+// the target's directory (O_TMPFILE), flushed to disk, then linked to the name. Where the file
+// system has no unnamed files, a short hidden name stands in while it is written. So a killed
+// process leaves nothing behind, and any name the file system allows can be written.
+// Abandoned on destruction. A scratch file (Durability::Scratch) skips the sync to disk: it
+// still appears only complete, but a power failure may lose it.
 #pragma once
 
 #include <QFile>
@@ -44,7 +46,7 @@ public:
 
 private:
     QString m_fileName;
-    QString m_tempName;
+    QString m_tempName;  // the hidden stand-in name, empty while the file has none
     unsigned m_mode;
     Durability m_durability;
     int m_fd = -1;
@@ -54,6 +56,10 @@ private:
 
     bool finishWriting();
     bool fail(Error error);
+    // Gives the written file a name in the target's directory: `name` itself when `exclusive`,
+    // else a short hidden one (m_tempName). Nothing to do when it has one already.
+    bool linkUnnamed(const QByteArray& name);
+    bool m_unnamed = false;  // opened with O_TMPFILE and not yet linked
 };
 
 } // namespace kelvo
