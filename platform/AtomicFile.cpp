@@ -3,8 +3,15 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
+#include <thread>
+#include <vector>
+
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +29,70 @@ mode_t processUmask()
     return mask;
 }
 
+// Descriptors of the files this run stored, each holding its mark until the process ends.
+std::vector<int> g_marks;
+
+
+void keepMark(int fd)
+{
+    if (g_marks.empty()) {
+        // One descriptor per page: a long run needs more than the usual soft limit of 1024.
+        rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
+    }
+    const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept >= 0)
+        g_marks.push_back(kept);
+}
+
 } // namespace
+
+qint64 fileClockNow()
+{
+    // File times come from a coarse clock that may lag the precise one by a tick.
+    constexpr qint64 kCoarseness = 20'000'000;
+    timespec t {};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec - kCoarseness;
+}
+
+bool storedByAnotherRun(const QByteArray& nativePath, qint64 sinceNs)
+{
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    struct stat st {};
+    const bool changedSince = sinceNs > 0 && ::fstat(fd, &st) == 0
+                              && qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec >= sinceNs;
+    ::close(fd);  // releases a lock it got
+    return held || changedSince;
+}
+
+DirectoryTurn::DirectoryTurn(const QString& directory, int waitMs)
+{
+    m_fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_fd < 0)
+        return;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= giveUp) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+DirectoryTurn::~DirectoryTurn()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
 
 bool mayBeReplaced(const QByteArray& nativePath)
 {
@@ -101,6 +171,13 @@ bool AtomicFile::finishWriting()
     return ok || fail(Error::Write);
 }
 
+// The mark is in place before the name appears, so no other run ever sees the file unmarked.
+void AtomicFile::markBeforeLinking()
+{
+    if (m_mark && ::flock(m_fd, LOCK_SH | LOCK_NB) == 0)
+        keepMark(m_fd);
+}
+
 bool AtomicFile::linkUnnamed(const QByteArray& name)
 {
     // The unnamed file is reached through its descriptor's entry in /proc.
@@ -115,6 +192,7 @@ bool AtomicFile::commit()
 {
     if (!finishWriting())
         return false;
+    markBeforeLinking();
     if (m_unnamed) {
         // rename() needs a name to move: a short hidden one, for the moment between the two.
         const QByteArray dir = QFile::encodeName(QFileInfo(m_fileName).absolutePath());
@@ -144,6 +222,7 @@ bool AtomicFile::commitNew()
 {
     if (!finishWriting())
         return false;
+    markBeforeLinking();
     const QByteArray target = QFile::encodeName(m_fileName);
     const bool linked = m_unnamed ? linkUnnamed(target)
                                   : ::link(QFile::encodeName(m_tempName).constData(), target.constData()) == 0;

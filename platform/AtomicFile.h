@@ -17,6 +17,29 @@ namespace kelvo {
 // device.
 bool mayBeReplaced(const QByteArray& nativePath);
 
+// Runs of the program at the same time must not replace each other's pages. A run marks each
+// page it stores (a shared advisory lock held until it ends, however it ends), and takes its
+// turn in a directory before it picks a name there and stores under it.
+// True when the file at `nativePath` was stored by another run that is still going, or that
+// went on while this one ran (changed at or after `sinceNs`, a fileClockNow() taken when this
+// run began; 0: not asked): its caller may be reading it. Files of runs that had ended before
+// are not.
+bool storedByAnotherRun(const QByteArray& nativePath, qint64 sinceNs = 0);
+// The file system's clock now, in nanoseconds, less its coarseness: for storedByAnotherRun().
+qint64 fileClockNow();
+// An exclusive turn in a directory, waited for at most `waitMs` (a run stopped by a signal
+// must not hold up the others for ever: past that the turn is taken without the lock).
+class DirectoryTurn {
+public:
+    explicit DirectoryTurn(const QString& directory, int waitMs = 5000);
+    ~DirectoryTurn();
+    DirectoryTurn(const DirectoryTurn&) = delete;
+    DirectoryTurn& operator=(const DirectoryTurn&) = delete;
+
+private:
+    int m_fd = -1;
+};
+
 class AtomicFile {
 public:
     enum class Durability { Synced, Scratch };
@@ -31,6 +54,8 @@ public:
     // cannot write, or no regular file (see error()).
     bool open();
     QFile& device() { return m_file; }
+    // Marks the file, once committed, as stored by this run (see storedByAnotherRun).
+    void markStoredByThisRun() { m_mark = true; }
     // Flushes, syncs (unless a scratch file), closes and renames; false (and nothing left behind) on any failure.
     bool commit();
     // The same, but links the file to its name instead, which fails (Error::Exists) when
@@ -60,6 +85,8 @@ private:
     // else a short hidden one (m_tempName). Nothing to do when it has one already.
     bool linkUnnamed(const QByteArray& name);
     bool m_unnamed = false;  // opened with O_TMPFILE and not yet linked
+    bool m_mark = false;
+    void markBeforeLinking();
 };
 
 } // namespace kelvo

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -251,6 +252,37 @@ TEST_F(FaultMatrix, TwoPdfScansAtOnceKeepTheirPages)
         EXPECT_EQ(lines.size(), 10) << images.out.toStdString();
         for (const QString& l : lines)
             EXPECT_EQ(l.simplified().section(QLatin1Char(' '), 3, 3), QString::number(runs[i].width)) << l.toStdString();
+    }
+}
+
+TEST_F(FaultMatrix, TwoFileScansOntoOneNameKeepEveryPage)
+{
+    // Started at once on the same first name: neither replaces a page the other has stored,
+    // and each hand-off names a page of its own run.
+    QTemporaryDir second;
+    const struct {
+        QString dir;
+        const char* picture;
+        bool black;
+    } runs[] = {{dir.path(), "Solid black", true}, {second.path(), "Color pattern", false}};
+    const QString first = out(QStringLiteral("Bild01.JPG"));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        for (const QString& f : filesIn(out()))
+            QFile::remove(out(f));
+        std::vector<std::unique_ptr<QProcess>> processes;
+        for (const auto& c : runs)
+            processes.emplace_back(startProgram(c.dir, {"-S", "/X", "/P50", first},
+                                                {{QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=") + c.picture}}));
+        for (std::size_t i = 0; i < processes.size(); ++i) {
+            const ProgramRun r = finishProgram(*processes[i], runs[i].dir);
+            ASSERT_TRUE(r.handOff.endsWith("'10'S")) << r.handOff.toStdString() << r.stderrText.toStdString();
+            const QString last = QFile::decodeName(r.handOff.left(r.handOff.indexOf('\'')));
+            const QImage page(last);
+            ASSERT_FALSE(page.isNull()) << last.toStdString();
+            EXPECT_EQ(qGray(page.pixel(page.width() / 2, page.height() / 2)) < 40, runs[i].black) << last.toStdString();
+        }
+        EXPECT_EQ(filesIn(out()).size(), 20) << filesIn(out()).join(' ').toStdString();
     }
 }
 
