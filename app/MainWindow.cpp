@@ -357,6 +357,22 @@ void TKelvoScan::formCreate(const QStringList& argv, const CommandLineResult& r)
         return;
     }
     unsupported();
+    // Nobody could read the window or close it: the message said why the run ends, as it
+    // does for an unattended run.
+    if (!hasDisplay() && (m_settings.RunMode == 'A' || m_settings.RunMode == 'C'))
+        m_terminate = true;
+}
+
+QString TKelvoScan::endingWithoutDisplay() const
+{
+    if (hasDisplay() || m_terminate)
+        return {};
+    const QString why = QStringLiteral("Keine Anzeige (%1): ").arg(displayProblem());
+    if (m_settings.RunMode == 'S')
+        return why + QStringLiteral("-S ohne /X wartet auf einen Klick auf Scannen, das Programm endet; unbeaufsichtigt scannt -S /X.");
+    if (m_settings.TargetFileName.isEmpty())
+        return why + QStringLiteral("ohne Fenster gibt es nichts anzuzeigen, das Programm endet.");
+    return why + QStringLiteral("„%1“ kann nicht angezeigt werden, das Programm endet.").arg(m_settings.TargetFileName);
 }
 
 void TKelvoScan::formPaint()

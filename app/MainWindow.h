@@ -50,6 +50,9 @@ public:
 
     void setAboutBox(TAboutBox* box) { m_aboutBox = box; }
     bool terminationRequested() const { return m_terminate; }
+    // Without a usable display an interactive run would wait for a user who cannot come: the
+    // one line that says why it ends instead. Empty with a display, or when the run ends anyway.
+    QString endingWithoutDisplay() const;
     void setVisible(bool visible) override;
 
     void OpenChildWindow(const QString& fileName);
