@@ -128,8 +128,9 @@ std::unique_ptr<QImageReader> readerByName(QIODevice* device, const QString& fil
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     if (dot < 0 || fileName.indexOf(QLatin1Char('/'), dot) >= 0)
         return nullptr;
+    // Qt's BMP reader also reads "dib", though it does not list it among its formats.
     const QByteArray suffix = fileName.mid(dot + 1).toLower().toLatin1();
-    if (!QImageReader::supportedImageFormats().contains(suffix))
+    if (suffix.isEmpty())
         return nullptr;
     device->seek(0);
     auto reader = std::make_unique<QImageReader>(device, suffix);

@@ -25,6 +25,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+#include <string>
+
 using namespace kelvo;
 using namespace kelvo::test;
 
@@ -363,6 +367,32 @@ TEST_F(ViewerTest, BrokenFilesGiveEmptyWindowsWithoutAMessage)
     }
     EXPECT_EQ(window->mdiArea()->subWindowList().size(), windows);
     EXPECT_TRUE(messages.isEmpty());
+
+    // 57 bytes of PNG whose text chunk claims 2 GiB: refused before the decoder allocates it.
+    const auto peakKb = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stoll(line.substr(6));
+        return -1LL;
+    };
+    for (const char* type : {"tEXt", "zTXt", "iTXt"}) {
+        SCOPED_TRACE(type);
+        QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000000010000000108000000003a7e9b55");
+        png += QByteArray::fromHex("7fffffff") + type;
+        png += QByteArray(57 - png.size(), '\0');
+        const QString name = path(QStringLiteral("huge.png"));
+        QFile out(name);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(png) == 57);
+        out.close();
+        std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+        const long long before = peakKb();
+        FileInfo info;
+        EXPECT_EQ(L_FileInfo(name, info, FILEINFO_SIZE), ERROR_FILE_READ);
+        Bitmap b;
+        EXPECT_EQ(L_LoadFile(name, b), ERROR_FILE_READ);
+        EXPECT_LT(peakKb() - before, 256 * 1024) << "kB more at the peak";
+    }
 }
 
 namespace {
@@ -387,6 +417,46 @@ QByteArray topDownBmp(const QImage& img)
     return b;
 }
 
+// An uncompressed top-down TGA of 16 bits a pixel. Colour: 5 bits each and an alpha bit, set
+// where `opaque` says (or nowhere). Gray: a gray byte and an alpha byte.
+QByteArray tga16(const QImage& img, bool gray, const std::function<bool(int, int)>& opaque)
+{
+    QByteArray b(18, '\0');
+    b[2] = char(gray ? 3 : 2);
+    b[12] = char(img.width() & 255), b[13] = char(img.width() >> 8);
+    b[14] = char(img.height() & 255), b[15] = char(img.height() >> 8);
+    b[16] = 16;
+    b[17] = char(0x20 | (gray ? 8 : 1));
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb c = img.pixel(x, y);
+            const bool on = opaque(x, y);
+            if (gray) {
+                b.append(char(qGray(c))).append(char(on ? 255 : 0));
+            } else {
+                const int v = (on ? 0x8000 : 0) | ((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3);
+                b.append(char(v & 255)).append(char(v >> 8));
+            }
+        }
+    }
+    return b;
+}
+
+// What a 16-bit TGA shows: 5-bit colour (or gray) where opaque, white where transparent.
+QImage shown16(const QImage& img, bool gray, const std::function<bool(int, int)>& opaque)
+{
+    QImage out(img.size(), QImage::Format_RGB32);
+    const auto five = [](int v) { return ((v >> 3) << 3) | ((v >> 3) >> 2); };
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb c = img.pixel(x, y);
+            out.setPixel(x, y, !opaque(x, y) ? qRgb(255, 255, 255)
+                               : gray        ? qRgb(qGray(c), qGray(c), qGray(c))
+                                             : qRgb(five(qRed(c)), five(qGreen(c)), five(qBlue(c))));
+        }
+    return out;
+}
+
 bool writeFile(const QString& name, const QByteArray& bytes)
 {
     QFile f(name);
@@ -396,10 +466,21 @@ bool writeFile(const QString& name, const QByteArray& bytes)
 } // namespace
 
 // What other viewers open opens here too, whatever the file's name says: a top-down BMP, an
-// icon and a cursor, TGA, and SVG at its natural size.
+// icon and a cursor, TGA (also 16-bit colour with an alpha bit and gray with alpha), a BMP
+// without its file header named .dib, and SVG at its natural size.
 TEST_F(ViewerTest, OtherReadersFormatsOpen)
 {
     const QImage img = pattern(40, 24);
+    const auto rightHalf = [](int x, int) { return x >= 20; };
+    const auto nowhere = [](int, int) { return false; };
+    const auto everywhere = [](int, int) { return true; };
+    ASSERT_TRUE(writeFile(path(QStringLiteral("alphabit.tga")), tga16(img, false, rightHalf)));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("alphaclear.tga")), tga16(img, false, nowhere)));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("grayalpha.tga")), tga16(img, true, rightHalf)));
+    const QImage alphaBit = shown16(img, false, rightHalf);
+    const QImage alphaClear = shown16(img, false, everywhere); // no pixel visible: all shown
+    const QImage grayAlpha = shown16(img, true, rightHalf);
+    ASSERT_TRUE(writeFile(path(QStringLiteral("headerless.dib")), topDownBmp(img).mid(14)));
     ASSERT_TRUE(writeFile(path(QStringLiteral("topdown.bmp")), topDownBmp(img)));
     ASSERT_TRUE(img.save(path(QStringLiteral("icon.ico")), "ico"));
     QFile ico(path(QStringLiteral("icon.ico")));
@@ -416,17 +497,19 @@ TEST_F(ViewerTest, OtherReadersFormatsOpen)
                           "<rect width='40' height='24' fill='#ffffff'/><rect width='20' height='12' fill='#ff0000'/></svg>"));
     const struct {
         const char* file;
-        bool exact; // pixels as written; SVG draws its own picture
-    } cases[] = {{"topdown.bmp", true}, {"icon.ico", true}, {"pointer.cur", true}, {"picture.tga", true}, {"drawing.svg", false}};
+        const QImage* expected; // pixels as shown; none: SVG draws its own picture
+    } cases[] = {{"topdown.bmp", &img},          {"icon.ico", &img},           {"pointer.cur", &img},
+                 {"picture.tga", &img},          {"alphabit.tga", &alphaBit}, {"alphaclear.tga", &alphaClear},
+                 {"grayalpha.tga", &grayAlpha}, {"headerless.dib", &img},     {"drawing.svg", nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         TMDIChild* child = open(path(QLatin1String(c.file)));
         ASSERT_TRUE(child->bitmap().allocated);
         EXPECT_EQ(child->scanDocumentSize(), QSize(40, 24));
         const QImage shown = child->view()->viewport()->grab().toImage();
-        if (c.exact) {
-            for (const QPoint p : {QPoint(0, 0), QPoint(39, 0), QPoint(0, 23), QPoint(17, 11)})
-                EXPECT_EQ(shown.pixel(p), img.pixel(p)) << p.x() << "," << p.y();
+        if (c.expected) {
+            for (const QPoint p : {QPoint(0, 0), QPoint(39, 0), QPoint(0, 23), QPoint(17, 11), QPoint(21, 12)})
+                EXPECT_EQ(shown.pixel(p), c.expected->pixel(p)) << p.x() << "," << p.y();
         } else {
             EXPECT_EQ(shown.pixel(5, 5), qRgb(255, 0, 0));
             EXPECT_EQ(shown.pixel(30, 20), qRgb(255, 255, 255));
