@@ -139,6 +139,15 @@ TEST_F(ViewerTest, TheWindowNeverGrowsPastItsImage)
     EXPECT_EQ(child->size(), QSize(240 + 17, 160 + 42));
     child->resize(200, 150); // smaller than the image is allowed
     EXPECT_EQ(child->size(), QSize(200, 150));
+    // Maximised, the picture sits in the middle of the window.
+    const QImage img = pattern(240, 160);
+    child->showMaximized();
+    QTest::qWait(20);
+    const QImage shot = child->view()->viewport()->grab().toImage();
+    const QPoint middle(shot.width() / 2, shot.height() / 2);
+    EXPECT_EQ(shot.pixel(middle), img.pixel(120 + (middle.x() - shot.width() / 2), 80));
+    EXPECT_EQ(shot.pixel(middle - QPoint(118, 78)), img.pixel(2, 2));
+    EXPECT_EQ(shot.pixel(1, 1), child->view()->palette().color(QPalette::Button).rgb());
 }
 
 // An empty window and a tiny picture keep a window whose caption and buttons can be read.
@@ -157,14 +166,16 @@ TEST_F(ViewerTest, SmallestWindowKeepsItsTitleBarReadable)
 }
 
 // Zoom keeps the image point under the pointer, scales scroll ranges and the window's limits,
-// paints enlarged pixels as blocks above 200 % and returns to 1:1 with Ctrl+0.
+// paints enlarged pixels as blocks above 200 % and returns to 1:1 with Ctrl+0. The window
+// follows the zoomed picture both ways; "Ganze Seite" stays fitted until the user zooms.
 TEST_F(ViewerTest, ZoomScalesPaintingScrollingAndLimits)
 {
-    const QImage img = pattern(600, 400);
+    const QImage img = pattern(1200, 900);
     ASSERT_TRUE(img.save(path(QStringLiteral("zoom.png"))));
     TMDIChild* child = open(path(QStringLiteral("zoom.png")));
     ASSERT_TRUE(child->bitmap().allocated);
     ImageView* view = child->view();
+    const QSize opened = child->size();
     child->resize(300, 250);
     QTest::qWait(20);
     const QSize vp = view->viewport()->size();
@@ -189,8 +200,8 @@ TEST_F(ViewerTest, ZoomScalesPaintingScrollingAndLimits)
         view->horizontalScrollBar()->setValue(0);
         view->verticalScrollBar()->setValue(0);
         QTest::qWait(20);
-        EXPECT_EQ(view->horizontalScrollBar()->maximum(), std::max(0, qRound(600 * c.zoom) - view->viewport()->width()));
-        EXPECT_EQ(view->verticalScrollBar()->maximum(), std::max(0, qRound(400 * c.zoom) - view->viewport()->height()));
+        EXPECT_EQ(view->horizontalScrollBar()->maximum(), std::max(0, qRound(1200 * c.zoom) - view->viewport()->width()));
+        EXPECT_EQ(view->verticalScrollBar()->maximum(), std::max(0, qRound(900 * c.zoom) - view->viewport()->height()));
         const QImage shot = view->viewport()->grab().toImage();
         if (c.blocks) {
             const int z = int(c.zoom);
@@ -199,29 +210,59 @@ TEST_F(ViewerTest, ZoomScalesPaintingScrollingAndLimits)
                     EXPECT_EQ(shot.pixel(p * z + d), img.pixel(p)) << p.x() << "," << p.y();
         } else {
             // The reduced picture's size: the button face starts right after it.
-            EXPECT_LE(child->width(), qRound(600 * c.zoom) + 17);
-            EXPECT_LE(child->height(), qRound(400 * c.zoom) + 42);
+            EXPECT_LE(child->width(), qRound(1200 * c.zoom) + 17);
+            EXPECT_LE(child->height(), qRound(900 * c.zoom) + 42);
         }
     }
     // Shortcuts of the window: 1:1, a step in, a step out, the whole page.
     const struct {
         QKeyCombination key;
         double from, to;
-    } keys[] = {{Qt::CTRL | Qt::Key_0, 0.25, 1.0}, {Qt::CTRL | Qt::Key_Plus, 1.0, 1.25},
-                {Qt::CTRL | Qt::Key_Minus, 1.25, 1.0}, {Qt::CTRL | Qt::Key_Minus, 1.0, 0.75}};
+    } keys[] = {{Qt::CTRL | Qt::Key_0, 0.25, 1.0},      {Qt::CTRL | Qt::Key_Plus, 1.0, 1.25},
+                {Qt::CTRL | Qt::Key_Minus, 1.25, 1.0}, {Qt::CTRL | Qt::Key_Minus, 1.0, 0.75},
+                {Qt::CTRL | Qt::Key_Minus, 0.75, 0.667}, {Qt::CTRL | Qt::Key_0, 0.667, 1.0}};
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     view->setFocus();
+    QList<QSize> sizes;
     for (const auto& k : keys) {
         EXPECT_DOUBLE_EQ(view->zoom(), k.from);
         QTest::keyClick(view, k.key.key(), k.key.keyboardModifiers());
         EXPECT_DOUBLE_EQ(view->zoom(), k.to);
+        sizes << child->size();
     }
+    // Smaller with the picture, and back to the size it was opened with at 1:1.
+    EXPECT_LE(sizes[4].width(), qRound(1200 * 0.667) + 17);
+    EXPECT_EQ(sizes[0], opened);
+    EXPECT_EQ(sizes[5], opened);
+    EXPECT_TRUE(QRect(QPoint(0, 0), window->mdiArea()->viewport()->size()).contains(child->geometry()));
+
+    child->resize(300, 250);
     child->zoomAction(QStringLiteral("ZoomWholePage"))->trigger();
-    EXPECT_LE(view->zoom(), std::min(double(vp.width() + 20) / 600, double(vp.height() + 20) / 400));
+    EXPECT_LE(view->zoom(), std::min(double(vp.width() + 20) / 1200, double(vp.height() + 20) / 900));
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
     EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
+    // Still fitted after the window and then the main window change size.
+    const auto wholePage = [&] {
+        const QSize shown = view->zoomedDisplayedSize();
+        const QSize room = view->maximumViewportSize();
+        return view->horizontalScrollBar()->maximum() == 0 && view->verticalScrollBar()->maximum() == 0
+               && (shown.width() >= room.width() - 2 || shown.height() >= room.height() - 2);
+    };
+    const double fitted = view->zoom();
+    child->resize(child->width() + 200, child->height() + 200);
+    EXPECT_GT(view->zoom(), fitted);
+    EXPECT_TRUE(wholePage());
+    window->resize(500, 400);
+    QTest::qWait(20);
+    EXPECT_TRUE(QRect(QPoint(0, 0), window->mdiArea()->viewport()->size()).contains(child->geometry()));
+    EXPECT_TRUE(wholePage());
+    EXPECT_TRUE(child->fitsWholePage());
+    window->resize(900, 700);
+    QTest::qWait(20);
     EXPECT_TRUE(window->statusBar()->currentMessage().startsWith(QStringLiteral("Zoom: "))) << window->statusBar()->currentMessage().toStdString();
+    child->zoomIn();
+    EXPECT_FALSE(child->fitsWholePage());
     // Each command is in the window's system menu and in the picture's context menu.
     for (const char* name : {"ZoomOriginal", "ZoomWholePage", "ZoomIn", "ZoomOut"}) {
         QAction* a = child->zoomAction(QLatin1String(name));
@@ -277,17 +318,17 @@ TEST_F(ViewerTest, PaintsTheScrolledPartAndOnlyTheUncoveredStrip)
 
 TEST_F(ViewerTest, ViewOrientationSwapsAndTurnsThePicture)
 {
-    const QImage img = pattern(30, 20);
+    const QImage img = pattern(300, 200);
     const struct {
         QImageIOHandler::Transformation t;
         int orientation;
         QPoint displayedOrigin; // image pixel shown at the top-left corner
     } cases[] = {
         {QImageIOHandler::TransformationNone, 1, {0, 0}},
-        {QImageIOHandler::TransformationRotate90, 6, {0, 19}},
-        {QImageIOHandler::TransformationRotate180, 3, {29, 19}},
-        {QImageIOHandler::TransformationRotate270, 8, {29, 0}},
-        {QImageIOHandler::TransformationMirror, 2, {29, 0}},
+        {QImageIOHandler::TransformationRotate90, 6, {0, 199}},
+        {QImageIOHandler::TransformationRotate180, 3, {299, 199}},
+        {QImageIOHandler::TransformationRotate270, 8, {299, 0}},
+        {QImageIOHandler::TransformationMirror, 2, {299, 0}},
     };
     for (const auto& c : cases) {
         const QString file = path(QStringLiteral("o%1.tif").arg(c.orientation));
@@ -298,9 +339,13 @@ TEST_F(ViewerTest, ViewOrientationSwapsAndTurnsThePicture)
         ASSERT_TRUE(child->bitmap().allocated);
         EXPECT_EQ(child->bitmap().viewOrientation, c.orientation);
         const bool swap = c.orientation >= 5;
-        EXPECT_EQ(child->bitmap().displayedWidth(), swap ? 20 : 30);
-        // Sizing uses the unswapped size.
-        EXPECT_EQ(child->scanDocumentSize(), QSize(30, 20));
+        const QSize shown = swap ? QSize(200, 300) : QSize(300, 200);
+        EXPECT_EQ(child->bitmap().displayedWidth(), shown.width());
+        // The window, its limits and the scroll range follow the picture as shown.
+        EXPECT_EQ(child->scanDocumentSize(), shown);
+        EXPECT_EQ(child->width(), shown.width() + 17);
+        EXPECT_GE(child->view()->height(), shown.height());
+        EXPECT_EQ(child->view()->verticalScrollBar()->maximum(), 0);
         const QImage shot = child->view()->viewport()->grab().toImage();
         EXPECT_EQ(shot.pixel(0, 0), img.pixel(c.displayedOrigin)) << c.orientation;
     }
