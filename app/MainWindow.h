@@ -25,6 +25,7 @@ class QToolBar;
 
 namespace kelvo {
 
+class SummaryLabel;
 class TAboutBox;
 class TMDIChild;
 
@@ -90,9 +91,12 @@ public:
     void showSummary(const QString& text) override;
     // The progress area in the status bar while a scan runs (hidden otherwise).
     QWidget* scanProgressArea() const { return m_progressArea; }
+    // The summary of the last scan session, kept in the status bar until the next action.
+    QString summaryText() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     // During a scan, closing asks first, then cancels the scan and closes when it has ended.
     void closeEvent(QCloseEvent* event) override;
 
@@ -111,6 +115,7 @@ private:
     void ensureChrome();
     void formPaint();
     void updateActions();
+    void clearSummary();
     void rebuildWindowMenu();
     void placeStartHint();
     // Tiles the image windows stacked in the given direction.
@@ -141,6 +146,8 @@ private:
     QLabel* m_progressText = nullptr;
     QProgressBar* m_progressBar = nullptr;
     QShortcut* m_escape = nullptr;
+    SummaryLabel* m_summary = nullptr;
+    QSize m_placedSize; // the size chosen at start-up, until the first show has fitted it
     TKelvoScan** m_instance = nullptr;
 };
 

@@ -266,6 +266,10 @@ TMDIChild::TMDIChild(QMdiArea* area, const QString& fileName, QSize mainClientSi
     setAttribute(Qt::WA_DeleteOnClose); // closing destroys the window
     setWindowTitle(QStringLiteral("Untergeordnetes MDI"));
     m_view = new ImageView(m_bitmap, this);
+    m_view->setObjectName(QStringLiteral("ScanDocument"));
+    // A screen reader names the picture and which file it shows.
+    m_view->setAccessibleName(QStringLiteral("Bild"));
+    m_view->setAccessibleDescription(fileName);
     setWidget(m_view);
     // Small enough for many windows, large enough that the caption, the icon and the three
     // buttons of the title bar stay readable even for an empty window.
@@ -344,6 +348,19 @@ void TMDIChild::createZoomActions()
     addActions(m_zoomActions);
     m_view->addActions(m_zoomActions);
     m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // Shift+F10 opens the context menu from the keyboard, as on Windows (the menu key does
+    // already), at the middle of the picture's area.
+    m_contextMenu = new QMenu(this);
+    m_contextMenu->setObjectName(QStringLiteral("ContextMenu"));
+    m_contextMenu->addActions(m_zoomActions);
+    auto* menuKey = new QAction(this);
+    menuKey->setObjectName(QStringLiteral("ContextMenuKey"));
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    menuKey->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(menuKey, &QAction::triggered, this, [this] {
+        m_contextMenu->popup(m_view->viewport()->mapToGlobal(m_view->viewport()->rect().center()));
+    });
+    addAction(menuKey);
     // Ctrl+F4 and Ctrl+W close the window, as on Windows. The window's own Close entry has
     // the platform's close keys; whichever of the two it lacks is added here.
     QList<QKeySequence> closeKeys;

@@ -11,6 +11,7 @@
 #include <optional>
 
 class QAction;
+class QMenu;
 class QMdiArea;
 
 namespace kelvo {
@@ -92,6 +93,8 @@ public:
     QSize scanDocumentSize() const { return m_scanDocument; }
     // Zoom commands, also in the window's system menu and context menu.
     QAction* zoomAction(const QString& name) const;
+    // The context menu as Shift+F10 opens it.
+    QMenu* contextMenu() const { return m_contextMenu; }
     void zoomIn();
     void zoomOut();
     void zoomOriginal();
@@ -124,6 +127,7 @@ private:
     bool m_fitted = false;
     bool m_refitting = false; // the zoom changes to fit, not by the user
     QList<QAction*> m_zoomActions;
+    QMenu* m_contextMenu = nullptr;
 };
 
 } // namespace kelvo
