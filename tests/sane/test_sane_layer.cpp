@@ -6,6 +6,7 @@
 #include "scanner/sane/SourceListDialog.h"
 #include "scanner/Twain.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -704,6 +706,19 @@ TEST_F(SaneLayer, OptionsDialogComesFirstAndItsChangesApply)
         EXPECT_NE(dialog->findChild<QDoubleSpinBox*>(QStringLiteral("resolution")), nullptr);
         EXPECT_NE(dialog->findChild<QCheckBox*>(QStringLiteral("three-pass")), nullptr);
         EXPECT_EQ(dialog->findChild<QWidget*>(QStringLiteral("print-options")), nullptr);  // a button
+        // Each field is named by its label, the label's buddy, for a screen reader and Alt.
+        for (const char* name : {"mode", "resolution", "three-pass"}) {
+            auto* field = dialog->findChild<QWidget*>(QLatin1String(name));
+            ASSERT_NE(field, nullptr) << name;
+            const QLabel* label = nullptr;
+            for (const QLabel* l : dialog->findChildren<QLabel*>())
+                if (l->buddy() == field)
+                    label = l;
+            ASSERT_NE(label, nullptr) << name;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(field);
+            ASSERT_NE(a, nullptr) << name;
+            EXPECT_EQ(a->text(QAccessible::Name) + QLatin1Char(':'), label->text()) << name;
+        }
         auto* box = dialog->findChild<QDialogButtonBox*>();
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Abbrechen"));
