@@ -409,6 +409,10 @@ void TKelvoScan::createToolBar()
     connect(scanButton, &QToolButton::clicked, scan, &QAction::trigger);
     connect(scan, &QAction::changed, scanButton, [scanButton, scan] { scanButton->setEnabled(scan->isEnabled()); });
     m_toolBar->addWidget(scanButton);
+    // Qt's button for buttons that do not fit; hidden while all fit, but listed to a screen
+    // reader all the same.
+    if (auto* more = m_toolBar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("Weitere Schaltflächen"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -761,6 +765,7 @@ void TKelvoScan::createScanProgressArea()
     // does the same as the button.
     m_progressArea = new QWidget(statusBar());
     m_progressArea->setObjectName(QStringLiteral("ScanProgress"));
+    m_progressArea->setAccessibleName(QStringLiteral("Scanvorgang"));
     auto* layout = new QHBoxLayout(m_progressArea);
     layout->setContentsMargins(0, 0, 0, 0);
     m_progressText = new QLabel(m_progressArea);

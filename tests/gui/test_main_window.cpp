@@ -356,7 +356,7 @@ TEST_F(MainWindowTest, ScreenReadersHearGermanNames)
         {"ToolBar", "Symbolleiste"},   {"ToolbarScan", "Scannen"},       {"ToolbarOeffnen", "Öffnen"},
         {"MDIClient", "Bildfenster"},  {"ScanDocument", "Bild"},         {"ScanProgressBar", "Scanfortschritt"},
         {"ScanCancel", "Abbrechen"},   {"HauptMenu", "Menüleiste"},      {"StatusBar", "Statusleiste"},
-        {"ScanSummary", "Ergebnis des Scans"},
+        {"ScanSummary", "Ergebnis des Scans"}, {"ScanProgress", "Scanvorgang"}, {"qt_toolbar_ext_button", "Weitere Schaltflächen"},
     };
     for (const auto& c : cases) {
         auto* widget = w.findChild<QWidget*>(QLatin1String(c.object));
