@@ -450,14 +450,17 @@ TEST_F(FaultMatrix, ViewModeStartsEveryTimeOnAnXServerThatResets)
     ASSERT_GE(fd, 0);
     ASSERT_GE(inotify_add_watch(fd, QFile::encodeName(page).constData(), IN_OPEN), 0);
     int failures = 0;
+    alignas(inotify_event) char buffer[4096];
     for (int start = 0; start < 50; ++start) {
+        // The last run may have opened the page more than once: those events are not this run's.
+        while (::read(fd, buffer, sizeof buffer) > 0) {
+        }
         std::unique_ptr<QProcess> p(startProgram(dir.path(), {page}, {{QStringLiteral("DISPLAY"), display}}));
         // The program opens the page once its window has painted, that is after Qt connected;
         // it ends by itself only when something went wrong.
         bool opened = false;
         QElapsedTimer started;
         started.start();
-        alignas(inotify_event) char buffer[4096];
         while (!opened && p->state() != QProcess::NotRunning && started.elapsed() < 20000) {
             opened = ::read(fd, buffer, sizeof buffer) > 0;
             if (!opened)
