@@ -9,6 +9,7 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
 #include "scan/PdfDocument.h"
+#include "support/PdfPages.h"
 
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -109,7 +110,7 @@ int main(int argc, char** argv)
         const double t1 = now();
         const int doc = pdf.CreatePdfDocument(kDpi);
         for (int i = 0; i < kPages; ++i)
-            pdf.AddPdfPage(doc, bitmaps[i].toLocal8Bit(), 0.2, 0.2, i);
+            kelvo::test::addPdfPage(pdf, doc, bitmaps[i].toLocal8Bit(), 0.2, 0.2, i);
         pdf.WritePdfDocument(doc, oursOut.toLocal8Bit(), 0);
         const double t2 = now();
         oursBmp.push_back(t1 - t0);
