@@ -69,4 +69,17 @@ void removePrivateTempDir()
     g_privateDir.clear();
 }
 
+QString keepPrivateTempDir()
+{
+    if (g_privateDir.isEmpty())
+        return {};
+    const QString dir = QFile::decodeName(g_privateDir);
+    if (QDir(dir).isEmpty()) {
+        removePrivateTempDir();
+        return {};
+    }
+    g_privateDir.clear();
+    return dir;
+}
+
 } // namespace kelvo

@@ -18,5 +18,9 @@ QString privateTempDir();
 // Removes that directory and everything in it; the next privateTempDir() makes a new one.
 // Safe to call from a signal handler's aftermath and at exit; does nothing when none exists.
 void removePrivateTempDir();
+// Leaves that directory and what is in it in place for good (the page bitmaps of a PDF that
+// could not be written, for recovery) and returns its name; the next privateTempDir() makes a
+// new one. An empty directory is removed instead; empty when nothing is kept.
+QString keepPrivateTempDir();
 
 } // namespace kelvo

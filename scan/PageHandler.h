@@ -12,6 +12,8 @@
 
 #include <QSet>
 
+#include <optional>
+
 namespace kelvo {
 
 // Store results of the page handler besides those of L_SaveBitmap.
@@ -37,6 +39,10 @@ public:
     // Remembers a file this process wrote (the PDF), so no later page replaces it.
     void noteWritten(const QString& fileName);
 
+    // The name the next session's PDF will be written under, known before any page is
+    // scanned; nullopt when the settings store image files.
+    std::optional<QString> pdfTargetName() const;
+
     // Name of the temporary bitmap of PDF page `number`, in this process's own directory.
     static QString temporaryBitmapName(int number);
 
@@ -56,6 +62,7 @@ private:
     QSet<QString> m_written; // absolute names of every file this process stored
     Clash m_clash = Clash::Ask;
     int m_storedInSession = 0;
+    bool m_bitmapFailureShown = false; // for the open PDF document
 };
 
 } // namespace kelvo

@@ -215,12 +215,11 @@ TEST_F(PageHandlerTest, StoreFailuresAreReportedNotCountedAndTheScanGoesOn)
         const char* name;
         QString format;
         QString target;
-        QByteArray tmp;
         int code;
     } cases[] = {
-        {"MissingDirectory", QStringLiteral("TIF"), path(QStringLiteral("nodir/a01.TIF")), {}, ERROR_FILE_CREATE},
-        {"NoTemporaryDirectory", QStringLiteral("PDF"), path(QStringLiteral("c01.PDF")),
-         QFile::encodeName(path(QStringLiteral("notmp"))), ERROR_FILE_CREATE},
+        // (A PDF page whose temporary bitmap cannot be written is stored all the same: see
+        // the fault matrix.)
+        {"MissingDirectory", QStringLiteral("TIF"), path(QStringLiteral("nodir/a01.TIF")), ERROR_FILE_CREATE},
     };
     for (const auto& c : cases) {
         ui.messages.clear();
@@ -228,9 +227,6 @@ TEST_F(PageHandlerTest, StoreFailuresAreReportedNotCountedAndTheScanGoesOn)
         session = SessionState();
         session.FirstPageFile = QStringLiteral("earlier.JPG");
         session.LastPageFile = QStringLiteral("earlier.JPG");
-        if (!c.tmp.isEmpty())
-            qputenv("TMP", c.tmp);
-        removePrivateTempDir();
         settings.OutputFormat = c.format;
         settings.TargetFileName = c.target;
         ASSERT_EQ(feed(24), 1) << c.name;
@@ -243,13 +239,8 @@ TEST_F(PageHandlerTest, StoreFailuresAreReportedNotCountedAndTheScanGoesOn)
         EXPECT_EQ(session.LastPageFile, "earlier.JPG") << c.name;
         EXPECT_NE(settings.TargetFileName, c.target) << c.name;
         EXPECT_TRUE(ui.openedWindows.isEmpty()) << c.name;
-        if (session.PdfDocument != 0) {
-            // The PDF holds no page: it is not written, and says so.
-            EXPECT_EQ(pdf.WritePdfDocument(session.PdfDocument, QFile::encodeName(path(QStringLiteral("c01.PDF"))), 0), 0);
-        }
     }
     EXPECT_FALSE(QDir(path(QStringLiteral("nodir"))).exists());
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("c01.PDF"))));
 }
 
 TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
