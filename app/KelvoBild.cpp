@@ -5,7 +5,7 @@
 #include "app/MainWindow.h"
 #include "app/MessageBox.h"
 #include "app/Startup.h"
-#include "imaging/SaneTwain.h"
+#include "scanner/sane/SaneTwain.h"
 #include "platform/Display.h"
 #include "platform/Launcher.h"
 #include "platform/Notifier.h"

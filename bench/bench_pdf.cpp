@@ -4,6 +4,8 @@
 // from page rasters in memory to the PDF (our BMP writes; Qt's JPEG writes). A third side
 // builds the pages from memory: each picture encoded from the raster while another thread
 // writes the page's temporary bitmap (unsynced), as the page handler can do it.
+#include "scan/SaveBitmap.h"
+#include "BenchStubs.h"
 #include "BenchSupport.h"
 
 #include "imaging/ImageFile.h"
@@ -22,23 +24,6 @@ namespace {
 
 constexpr int kPages = 10, kDpi = 300, kJpegQuality = 90;
 
-struct QuietUi final : kelvo::ScanUi {
-    int messageBox(const QString& text, const QString& caption, int flags) override
-    {
-        std::printf("  message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return (flags & 0xF) == kelvo::MB_YESNO ? kelvo::IDNO : kelvo::IDOK;
-    }
-    void pushWaitCursor() override {}
-    void popCursor() override {}
-    void openChildWindow(const QString&) override {}
-    void showAndActivateMainWindow() override {}
-    void showStatus(const QString&) override {}
-};
-struct NoLauncher final : kelvo::Launcher {
-    bool startViewer(const QString&, const QString&) override { return false; }
-    bool openWithDefaultApplication(const QString&) override { return false; }
-};
-
 int pdfPages(const QString& qpdf, const QString& file)
 {
     if (qpdf.isEmpty())
@@ -53,11 +38,7 @@ int pdfPages(const QString& qpdf, const QString& file)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The PDF engine module is built next to KelvoBild, not next to this program.
-    if (qEnvironmentVariableIsEmpty("KELVO_MODULE_DIR"))
-        qputenv("KELVO_MODULE_DIR", KELVO_BINARY_DIR);
+    prepareEnvironment();
     QGuiApplication app(argc, argv);
     const int runs = qEnvironmentVariableIntValue("KELVO_BENCH_RUNS") > 0
                          ? std::min(qEnvironmentVariableIntValue("KELVO_BENCH_RUNS"), 15)

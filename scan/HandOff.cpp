@@ -1,6 +1,6 @@
 #include "scan/HandOff.h"
 
-#include "imaging/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <QFile>
 
