@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -293,6 +294,28 @@ inline ChildRun runChild(const QStringList& argvIn, const QStringList& set = {},
 }
 
 // Path of a program in PATH, empty when there is none.
+// Before Qt starts: no display needed, and the PDF engine module taken from the build
+// directory (it is built next to KelvoBild, not next to the benchmarks).
+inline void prepareEnvironment()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("KELVO_MODULE_DIR"))
+        qputenv("KELVO_MODULE_DIR", KELVO_BINARY_DIR);
+}
+
+// The "name=value" lines a child process printed (other lines, such as messages, left out).
+inline std::map<QString, QString> childValues(const QByteArray& out)
+{
+    std::map<QString, QString> m;
+    for (const QByteArray& line : out.split('\n')) {
+        const qsizetype eq = line.indexOf('=');
+        if (eq > 0 && !line.startsWith("message") && !line.left(eq).contains(' '))
+            m[QString::fromUtf8(line.left(eq))] = QString::fromUtf8(line.mid(eq + 1)).trimmed();
+    }
+    return m;
+}
+
 inline QString findProgram(const QString& name)
 {
     for (const QString& dir : qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts)) {

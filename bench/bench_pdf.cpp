@@ -5,11 +5,13 @@
 // builds the pages from memory: each picture encoded from the raster while another thread
 // writes the page's temporary bitmap (unsynced), as the page handler can do it.
 #include "scan/SaveBitmap.h"
+#include "BenchStubs.h"
 #include "BenchSupport.h"
 
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
 #include "scan/PdfDocument.h"
+#include "support/PdfPages.h"
 
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -21,23 +23,6 @@ using namespace bench;
 namespace {
 
 constexpr int kPages = 10, kDpi = 300, kJpegQuality = 90;
-
-struct QuietUi final : kelvo::ScanUi {
-    int messageBox(const QString& text, const QString& caption, int flags) override
-    {
-        std::printf("  message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return (flags & 0xF) == kelvo::MB_YESNO ? kelvo::IDNO : kelvo::IDOK;
-    }
-    void pushWaitCursor() override {}
-    void popCursor() override {}
-    void openChildWindow(const QString&) override {}
-    void showAndActivateMainWindow() override {}
-    void showStatus(const QString&) override {}
-};
-struct NoLauncher final : kelvo::Launcher {
-    bool startViewer(const QString&, const QString&) override { return false; }
-    bool openWithDefaultApplication(const QString&) override { return false; }
-};
 
 int pdfPages(const QString& qpdf, const QString& file)
 {
@@ -53,11 +38,7 @@ int pdfPages(const QString& qpdf, const QString& file)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The PDF engine module is built next to KelvoBild, not next to this program.
-    if (qEnvironmentVariableIsEmpty("KELVO_MODULE_DIR"))
-        qputenv("KELVO_MODULE_DIR", KELVO_BINARY_DIR);
+    prepareEnvironment();
     QGuiApplication app(argc, argv);
     const int runs = qEnvironmentVariableIntValue("KELVO_BENCH_RUNS") > 0
                          ? std::min(qEnvironmentVariableIntValue("KELVO_BENCH_RUNS"), 15)
@@ -110,7 +91,7 @@ int main(int argc, char** argv)
         const double t1 = now();
         const int doc = pdf.CreatePdfDocument(kDpi);
         for (int i = 0; i < kPages; ++i)
-            pdf.AddPdfPage(doc, bitmaps[i].toLocal8Bit(), 0.2, 0.2, i);
+            kelvo::test::addPdfPage(pdf, doc, bitmaps[i].toLocal8Bit(), 0.2, 0.2, i);
         pdf.WritePdfDocument(doc, oursOut.toLocal8Bit(), 0);
         const double t2 = now();
         oursBmp.push_back(t1 - t0);

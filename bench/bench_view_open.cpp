@@ -2,6 +2,7 @@
 // Qt's JPEG decoder alone, the memory the open window costs against the decoded raster, and
 // how much of the view a scroll step repaints. Each measured run is a fresh child process
 // (this program started again with --child), so no run profits from another's caches.
+#include "BenchStubs.h"
 #include "BenchSupport.h"
 
 #include "app/MainWindow.h"
@@ -40,13 +41,6 @@ struct NoTwain final : kelvo::TwainLayer {
     int acquire(const kelvo::PageCallback&, int, const kelvo::ProgressCallback&) override { return -101; }
     void requestCancel() override {}
     int endSession() override { return 1; }
-};
-struct NoLauncher final : kelvo::Launcher {
-    bool startViewer(const QString&, const QString&) override { return false; }
-    bool openWithDefaultApplication(const QString&) override { return false; }
-};
-struct NoNotifier final : kelvo::Notifier {
-    void notify(const QByteArray&) override {}
 };
 
 void pump(double seconds)
@@ -142,17 +136,6 @@ int childWindow(const QString& mode, const QString& file)
 
 // --- parent side -----------------------------------------------------------------------
 
-std::map<QString, QString> parse(const QByteArray& out)
-{
-    std::map<QString, QString> m;
-    for (const QByteArray& line : out.split('\n')) {
-        const qsizetype eq = line.indexOf('=');
-        if (eq > 0 && !line.startsWith("message"))
-            m[QString::fromUtf8(line.left(eq))] = QString::fromUtf8(line.mid(eq + 1)).trimmed();
-    }
-    return m;
-}
-
 std::vector<double> numbers(const QString& csv)
 {
     std::vector<double> v;
@@ -209,7 +192,7 @@ int parent(const QString& self)
     std::vector<double> qtStartKb;
     const auto runOne = [&](const char* mode, Series& into) {
         const ChildRun r = runChild({self, QStringLiteral("--child"), QLatin1String(mode), file}, env, {}, 120);
-        const auto kv = parse(r.output);
+        const auto kv = childValues(r.output);
         if (!r.ok() || kv.count(QStringLiteral("ok")) == 0 || kv.at(QStringLiteral("ok")) != QLatin1String("1")) {
             std::printf("  %s run failed (exit %d%s): %s\n", mode, r.exitCode, r.timedOut ? ", timed out" : "",
                         r.output.left(400).constData());
@@ -261,7 +244,7 @@ int parent(const QString& self)
 
     // Scrolling, in one more child.
     const ChildRun s = runChild({self, QStringLiteral("--child"), QStringLiteral("scroll"), file}, env, {}, 120);
-    auto kv = parse(s.output);
+    auto kv = childValues(s.output);
     std::printf("\nScrolling (vertical scroll bar, one child process):\n");
     if (!s.ok() || !kv.count(QStringLiteral("viewport_w"))) {
         std::printf("  scroll run failed (exit %d): %s\n", s.exitCode, s.output.left(400).constData());

@@ -3,7 +3,7 @@
 # measures its peer in the same run and prints ratios; nothing here passes or fails on timing.
 #
 #   bench/run.sh                 all benchmarks
-#   bench/run.sh store pdf       only these (view_open, store, pdf, scan)
+#   bench/run.sh store pdf       only these (view_open, store, pdf, pdf_memory, scan)
 #
 # BUILD  build directory (default: build-bench in the repository)
 # JOBS   parallel build jobs (default: the number of cores)
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 SRC=$(pwd)
 BUILD=${BUILD:-build-bench}
 JOBS=${JOBS:-$(nproc)}
-ALL=(view_open store pdf scan)
+ALL=(view_open store pdf pdf_memory scan)
 if [ $# -gt 0 ]; then SELECTED=("$@"); else SELECTED=("${ALL[@]}"); fi
 for name in "${SELECTED[@]}"; do
   case " ${ALL[*]} " in *" $name "*) ;; *) echo "unknown benchmark: $name (known: ${ALL[*]})" >&2; exit 2 ;; esac

@@ -8,6 +8,7 @@
 #endif
 #include "scan/PdfEngine.h"
 
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -16,7 +17,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #define KELVO_EXPORT __attribute__((visibility("default")))
 
@@ -29,9 +32,25 @@ using kelvo::PdfEngineInfo;
 using kelvo::PdfEnginePicture;
 using kelvo::PdfPictureKind;
 
+// Hands a spooled picture to the writer in pieces, so that only one piece is in memory.
+void readBack(const PdfEnginePicture& pic, Pipeline* out)
+{
+    constexpr std::size_t kPiece = 256 * 1024;
+    std::vector<char> buffer(std::min(kPiece, pic.size));
+    for (std::size_t done = 0; done < pic.size;) {
+        const std::size_t n = std::min(buffer.size(), pic.size - done);
+        if (!pic.source->read(pic.offset + done, buffer.data(), n))
+            throw std::runtime_error("picture cannot be read back");
+        out->write(reinterpret_cast<unsigned char*>(buffer.data()), n);
+        done += n;
+    }
+    out->finish();
+}
+
 QPDFObjectHandle imageObject(QPDF& pdf, const PdfEnginePicture& pic)
 {
-    QPDFObjectHandle image = pdf.newStream(std::string(pic.data, pic.size));
+    QPDFObjectHandle image = pic.source ? QPDFObjectHandle::newStream(&pdf)
+                                        : pdf.newStream(std::string(pic.data, pic.size));
     QPDFObjectHandle dict = image.getDict();
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
     dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
@@ -54,6 +73,9 @@ QPDFObjectHandle imageObject(QPDF& pdf, const PdfEnginePicture& pic)
         dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
         dict.replaceKey("/Filter", QPDFObjectHandle::newName("/DCTDecode"));
     }
+    if (pic.source)
+        image.replaceStreamData([pic](Pipeline* out) { readBack(pic, out); }, dict.getKey("/Filter"),
+                                dict.getKey("/DecodeParms"));
     return image;
 }
 
@@ -146,7 +168,8 @@ public:
 
     bool appendPage(const PdfEnginePicture& picture, int dpi, double xPt, double yPt) override
     {
-        if (dpi < 1 || picture.width <= 0 || picture.height <= 0 || !picture.data || picture.size == 0)
+        if (dpi < 1 || picture.width <= 0 || picture.height <= 0 || (!picture.data && !picture.source)
+            || picture.size == 0)
             return false;
         try {
             ::appendPage(pdf_, picture, dpi, xPt, yPt);

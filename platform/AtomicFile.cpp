@@ -52,11 +52,18 @@ void keepMark(int fd)
 
 qint64 fileClockNow()
 {
-    // File times come from a coarse clock that may lag the precise one by a tick.
-    constexpr qint64 kCoarseness = 20'000'000;
     timespec t {};
     ::clock_gettime(CLOCK_REALTIME, &t);
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec - kCoarseness;
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+namespace {
+const qint64 g_processStarted = fileClockNow();
+} // namespace
+
+qint64 fileClockAtStart()
+{
+    return g_processStarted;
 }
 
 bool storedByAnotherRun(const QByteArray& nativePath, qint64 sinceNs)

@@ -22,11 +22,14 @@ bool mayBeReplaced(const QByteArray& nativePath);
 // turn in a directory before it picks a name there and stores under it.
 // True when the file at `nativePath` was stored by another run that is still going, or that
 // went on while this one ran (changed at or after `sinceNs`, a fileClockNow() taken when this
-// run began; 0: not asked): its caller may be reading it. Files of runs that had ended before
-// are not.
+// run began; 0: not asked): its caller may be reading it. Files of runs that had ended
+// before are not.
 bool storedByAnotherRun(const QByteArray& nativePath, qint64 sinceNs = 0);
-// The file system's clock now, in nanoseconds, less its coarseness: for storedByAnotherRun().
+// The clock of file times now, in nanoseconds.
 qint64 fileClockNow();
+// The same, taken as this process began to run its code: later than any file of a run that
+// ended before it was started.
+qint64 fileClockAtStart();
 // An exclusive turn in a directory, waited for at most `waitMs` (a run stopped by a signal
 // must not hold up the others for ever: past that the turn is taken without the lock).
 class DirectoryTurn {

@@ -133,4 +133,27 @@ void removeAbandonedTempDirs()
     ::close(tmpFd);
 }
 
+QString keepPrivateTempDir()
+{
+    if (g_privateDir.isEmpty())
+        return {};
+    const QString dir = QFile::decodeName(g_privateDir);
+    if (QDir(dir).isEmpty()) {
+        removePrivateTempDir();
+        return {};
+    }
+    // Kept for recovery under a name that the clean-up of abandoned folders leaves alone.
+    QByteArray kept = g_privateDir;
+    const qsizetype slash = kept.lastIndexOf('/');
+    kept.insert(slash + 1 + qsizetype(sizeof kPrivatePrefix - 1), "gerettet-");
+    struct stat st {};
+    const bool renamed = ::lstat(kept.constData(), &st) != 0 && ::rename(g_privateDir.constData(), kept.constData()) == 0;
+    if (g_privateDirFd >= 0) {
+        ::close(g_privateDirFd);
+        g_privateDirFd = -1;
+    }
+    g_privateDir.clear();
+    return renamed ? QFile::decodeName(kept) : dir;
+}
+
 } // namespace kelvo

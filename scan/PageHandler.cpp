@@ -67,18 +67,18 @@ bool PageHandler::writtenByUs(const QString& name) const
     return m_written.contains(absoluteName(name));
 }
 
-void PageHandler::beginSession()
+void PageHandler::beginSession(qint64 othersSince)
 {
+    m_othersSince = othersSince;
     m_clash = Clash::Ask;
     m_storedInSession = 0;
-    m_sessionBegan = fileClockNow();
 }
 
 QString PageHandler::nameToStore(const QString& name)
 {
     const bool interactive = !m_settings.ExitAfterRun;
     if (interactive && m_clash == Clash::Ask && entryExists(name) && !writtenByUs(name)
-        && !storedByAnotherRun(QFile::encodeName(name), m_sessionBegan)) {
+        && !storedByAnotherRun(QFile::encodeName(name), m_othersSince)) {
         const int answer = m_ui.messageBox(
             QStringLiteral("Die Datei „%1“ existiert bereits. Vorhandene Dateien ersetzen?").arg(name),
             QStringLiteral("Scannen"), MB_YESNO | MB_DEFBUTTON2);
@@ -88,7 +88,7 @@ QString PageHandler::nameToStore(const QString& name)
     // another run stored while it still runs is never replaced.
     const auto taken = [&](const QString& n) {
         return entryExists(n)
-               && (writtenByUs(n) || (interactive && m_clash == Clash::Avoid) || storedByAnotherRun(QFile::encodeName(n), m_sessionBegan));
+               && (writtenByUs(n) || (interactive && m_clash == Clash::Avoid) || storedByAnotherRun(QFile::encodeName(n), m_othersSince));
     };
     // The counter's sequence is finite (and may run into names that never advance): give up
     // after a full round rather than loop.
@@ -112,38 +112,55 @@ int PageHandler::store(Bitmap& page, const QString& writtenName, const QString& 
     }
     // The session's first PDF page opens the document, whatever the counter's start value.
     if (m_session.PdfDocument == 0) {
-        m_session.PdfDocument = m_pdf.CreatePdfDocument(m_settings.Resolution);
+        m_session.PdfDocument = m_pdf.CreatePdfDocument(m_settings.Resolution, toNarrow(writtenName));
         if (m_session.PdfDocument == 0)
             return ERROR_NO_PDF_DOCUMENT;
         m_session.PdfFileName = writtenName;
-    }
-    const QString bitmapName = temporaryBitmapName(m_session.PageCounter);
-    if (bitmapName.isEmpty()) {
-        m_pdf.NotePageMissing(m_session.PdfDocument);
-        return ERROR_FILE_CREATE;
+        m_bitmapFailureShown = false;
     }
     // The picture is coded straight from the page while its recovery copy, the temporary
     // bitmap, is written beside it; both are done before the page goes on. The page is only
-    // read meanwhile.
-    int status = ERROR_FILE_CREATE;
-    const auto save = [&] { status = saveScratchBitmap(bitmapName, page, how.bitsPerPixel, 0600); };
+    // read meanwhile. The page does not depend on its copy: a copy that cannot be written
+    // (TMP missing, not a folder, full) is said once per document.
+    const QString bitmapName = temporaryBitmapName(m_session.PageCounter);
+    int bitmapStatus = ERROR_FILE_CREATE;
     std::thread writer;
-    try {
-        writer = std::thread(save);
-    } catch (const std::system_error&) {
-        save();
+    if (!bitmapName.isEmpty()) {
+        const auto save = [&] { bitmapStatus = saveScratchBitmap(bitmapName, page, how.bitsPerPixel, 0600); };
+        try {
+            writer = std::thread(save);
+        } catch (const std::system_error&) {
+            save();
+        }
     }
     PdfPagePicture picture = PdfDocuments::encodePagePicture(page);
     if (writer.joinable())
         writer.join();
-    if (status != SUCCESS) {
-        m_pdf.NotePageMissing(m_session.PdfDocument);
-        return status;
+    if (bitmapStatus != SUCCESS && !m_bitmapFailureShown) {
+        m_bitmapFailureShown = true;
+        m_ui.messageBox(QStringLiteral("Die temporären Seitenbilder (Scan<n>.BMP) können im temporären Verzeichnis "
+                                       "%1 (TMP) nicht geschrieben werden, Error No: %2. Die Seiten kommen dennoch "
+                                       "in das PDF.")
+                            .arg(tempDir())
+                            .arg(bitmapStatus),
+                        QStringLiteral("Scan in PDF"), MB_OK);
     }
+    const bool coded = !picture.isNull();
     if (!m_pdf.AddPdfPage(m_session.PdfDocument, std::move(picture), 0.2, 0.2, m_session.PageCounter,
                           page.xResolution))
-        return ERROR_FILE_READ;
+        return coded ? ERROR_FILE_WRITE : ERROR_FILE_READ; // no room left for its picture, or none made
     return SUCCESS;
+}
+
+std::optional<QString> PageHandler::pdfTargetName() const
+{
+    const QString target = m_settings.TargetFileName.isEmpty() ? QString::fromLatin1(kDefaultTargetName)
+                                                               : m_settings.TargetFileName;
+    // The format of a PDF does not depend on the page's bits per pixel.
+    const PageName name = pageNameFor(fromNarrow(toNarrow(target)), upperNarrow(m_settings.OutputFormat), 24);
+    if (!isPdfFormat(name.formatName))
+        return std::nullopt;
+    return name.writtenName;
 }
 
 int PageHandler::PageAcquired(Bitmap& page)

@@ -13,6 +13,8 @@
 
 #include <QSet>
 
+#include <optional>
+
 namespace kelvo {
 
 // Store results of the page handler besides those of L_SaveBitmap.
@@ -28,11 +30,17 @@ public:
 
     // A new session (or chain of PDF sessions) begins: the question about existing files is
     // asked again.
-    void beginSession();
+    // Files changed at or after `othersSince` (see platform/AtomicFile) belong to another run
+    // of this time and are never replaced.
+    void beginSession(qint64 othersSince);
     // Pages stored since beginSession(), for the summary.
     int storedInSession() const { return m_storedInSession; }
     // Remembers a file this process wrote (the PDF), so no later page replaces it.
     void noteWritten(const QString& fileName);
+
+    // The name the next session's PDF will be written under, known before any page is
+    // scanned; nullopt when the settings store image files.
+    std::optional<QString> pdfTargetName() const;
 
     // Name of the temporary bitmap of PDF page `number`, in this process's own directory.
     static QString temporaryBitmapName(int number);
@@ -53,7 +61,8 @@ private:
     QSet<QString> m_written; // absolute names of every file this process stored
     Clash m_clash = Clash::Ask;
     int m_storedInSession = 0;
-    qint64 m_sessionBegan = 0; // file clock: files changed since are another run's of this time
+    qint64 m_othersSince = 0;
+    bool m_bitmapFailureShown = false; // for the open PDF document
 };
 
 } // namespace kelvo

@@ -8,15 +8,15 @@
 #include "imaging/ImageSave.h"
 #include "imaging/JpegWriter.h"
 #include "platform/Module.h"
+#include "platform/Paths.h"
 #include "platform/Termination.h"
 #include "platform/Text.h"
 #include "scan/PdfEngine.h"
+#include "scan/PdfSpool.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QImage>
-#include <QImageReader>
-#include <QPainter>
 #include <QStringList>
 
 #include <fcntl.h>
@@ -24,10 +24,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <functional>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,64 +59,9 @@ std::string jpegOf(const QImage& img, QSize dotsPerMeter)
     return encodeJpeg(img, kJpegQuality, dotsPerMeter.width(), dotsPerMeter.height()).toStdString();
 }
 
-// A colour picture without transparency: alpha is laid over white paper.
-QImage opaqueRgb(const QImage& img)
-{
-    if (!img.hasAlphaChannel())
-        return img.convertToFormat(QImage::Format_RGB32);
-    QImage out(img.size(), QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
-    out.fill(Qt::white);
-    QPainter painter(&out);
-    painter.drawImage(0, 0, img);
-    painter.end();
-    return out;
-}
-
-// Qt's BMP reader accepts a file cut short in its pixel rows and fills in the rest: refuse an
-// uncompressed BMP shorter than its header promises. Other files are left to the reader.
-bool bitmapFileComplete(const QString& fileName)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray h = file.read(34);
-    if (!h.startsWith("BM"))
-        return true;
-    if (h.size() < 26)
-        return false;
-    const auto u16 = [&](int o) { return quint32(uchar(h[o])) | (quint32(uchar(h[o + 1])) << 8); };
-    const auto u32 = [&](int o) { return u16(o) | (u16(o + 2) << 16); };
-    const quint32 dataOffset = u32(10);
-    const quint32 infoSize = u32(14);
-    qint64 width = 0, height = 0;
-    quint32 bits = 0, compression = 0;
-    if (infoSize == 12) {
-        width = u16(18);
-        height = u16(20);
-        bits = u16(24);
-    } else {
-        if (h.size() < 34)
-            return false;
-        width = static_cast<qint32>(u32(18));
-        height = std::abs(static_cast<qint64>(static_cast<qint32>(u32(22))));
-        bits = u16(28);
-        compression = u32(30);
-    }
-    constexpr quint32 kRgb = 0, kBitFields = 3, kAlphaBitFields = 6;
-    if (compression != kRgb && compression != kBitFields && compression != kAlphaBitFields)
-        return true;
-    if (width <= 0 || bits == 0 || bits > 32)
-        return true;
-    const qint64 rowBytes = (width * bits + 31) / 32 * 4;
-    return file.size() >= static_cast<qint64>(dataOffset) + rowBytes * height;
-}
-
 // Compresses a picture for the page: 1 bit as CCITT G4, gray as gray JPEG, everything else as
-// colour JPEG. `rgb` is the colour picture to code when the image is neither.
-std::optional<Picture> pictureOf(const QImage& img, QSize dotsPerMeter,
-                                 const std::function<QImage(const QImage&)>& rgb)
+// colour JPEG (its rows are read directly and alpha is ignored).
+std::optional<Picture> pictureOf(const QImage& img, QSize dotsPerMeter)
 {
     if (img.isNull() || img.width() <= 0 || img.height() <= 0)
         return std::nullopt;
@@ -134,32 +80,14 @@ std::optional<Picture> pictureOf(const QImage& img, QSize dotsPerMeter,
                           dotsPerMeter);
     } else {
         pic.kind = PictureKind::RgbJpeg;
-        const QImage colour = rgb(img);
-        if (colour.isNull())
-            return std::nullopt;
-        pic.data = jpegOf(colour, dotsPerMeter);
+        pic.data = jpegOf(img, dotsPerMeter);
     }
     if (pic.data.empty())
         return std::nullopt;
     return pic;
 }
 
-// Reads the page bitmap and compresses it for the page.
-std::optional<Picture> encodePicture(const QString& fileName)
-{
-    ensureImageReadersReady();
-
-    if (!bitmapFileComplete(fileName))
-        return std::nullopt;
-    QImageReader reader(fileName);
-    reader.setDecideFormatFromContent(true);
-    QImage img;
-    if (!reader.read(&img))
-        return std::nullopt;
-    return pictureOf(img, QSize(img.dotsPerMeterX(), img.dotsPerMeterY()), opaqueRgb);
-}
-
-// The same picture from the page in memory. The bitmap file would hold the page converted to
+// The picture of a page in memory. Its bitmap file would hold the page converted to
 // its bits per pixel as L_SaveBitmap stores it, 1 bit with its first two colours (black and
 // white without them), colour without alpha; read back, the file's resolution is the page's
 // (Qt's default when the page has none).
@@ -179,8 +107,7 @@ std::optional<Picture> encodePicture(const Bitmap& page)
         return dpi > 0 ? dotsPerMeter(dpi) : QImage(1, 1, QImage::Format_Mono).dotsPerMeterX();
     };
     const QSize density(density1D(page.xResolution), density1D(page.yResolution));
-    // Colour goes to the encoder as it is: its rows are read directly and alpha is ignored.
-    return pictureOf(img, density, [](const QImage& colour) { return colour; });
+    return pictureOf(img, density);
 }
 
 std::string pdfDate(const QDateTime& t)
@@ -261,6 +188,9 @@ bool writeReplacing(PdfEngineDocument& pdf, const QByteArray& target)
     const QByteArray base = target.mid(slash + 1);
     if (base == "." || base == "..")
         return false;
+    struct stat at {};
+    if (::lstat(target.constData(), &at) == 0 && S_ISLNK(at.st_mode))
+        return false; // as in file mode: a link is not followed, nor replaced
     if (!mayBeReplaced(target))
         return false;
 
@@ -306,11 +236,24 @@ bool writeReplacing(PdfEngineDocument& pdf, const QByteArray& target)
 
 struct PdfDocuments::Document {
     std::unique_ptr<PdfEngineDocument> pdf;
+    std::unique_ptr<PdfSpool> spool; // the coded pictures, read back when the document is written
+    bool spoolFull = false;          // a picture found no room: the document cannot be written whole
     double resolution = 0;
     int pages = 0;
     std::vector<int> missing; // 1-based positions of pages that could not be added
     int positionCount() const { return pages + static_cast<int>(missing.size()); }
 };
+
+namespace {
+
+// The folder a file name is in, as a native path.
+QByteArray folderOf(const QByteArray& fileName)
+{
+    const qsizetype slash = fileName.lastIndexOf('/');
+    return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : fileName.left(slash);
+}
+
+} // namespace
 
 PdfDocuments::PdfDocuments(ScanUi& ui, Launcher& launcher) : ui_(ui), launcher_(launcher) {}
 
@@ -321,7 +264,37 @@ bool PdfDocuments::engineAvailable()
     return engineFactory() != nullptr;
 }
 
-int PdfDocuments::CreatePdfDocument(double resolution)
+QString PdfDocuments::targetProblem(const QByteArray& fileName)
+{
+    if (fileName.isEmpty() || fileName.endsWith('/') || fileName.contains('\0'))
+        return QStringLiteral("kein Dateiname");
+    struct stat st {};
+    if (::lstat(fileName.constData(), &st) == 0) {
+        if (S_ISLNK(st.st_mode))
+            return QStringLiteral("an dem Namen steht eine symbolische Verknüpfung");
+        if (S_ISDIR(st.st_mode))
+            return QStringLiteral("an dem Namen steht ein Verzeichnis");
+        if (!S_ISREG(st.st_mode))
+            return QStringLiteral("an dem Namen steht keine gewöhnliche Datei");
+        if (!mayBeReplaced(fileName))
+            return QStringLiteral("die vorhandene Datei darf nicht ersetzt werden");
+    }
+    // A hidden file made, written and removed where the document will go.
+    QByteArray probe = folderOf(fileName) + "/.KelvoBild-probe-XXXXXX";
+    const int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0)
+        return QStringLiteral("Verzeichnis: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    static const char block[4096] = {};
+    const ssize_t written = ::write(fd, block, sizeof block);
+    const int writeError = written < 0 ? errno : ENOSPC;
+    ::close(fd);
+    ::unlink(probe.constData());
+    if (written != static_cast<ssize_t>(sizeof block))
+        return QStringLiteral("Verzeichnis: %1").arg(QString::fromLocal8Bit(std::strerror(writeError)));
+    return {};
+}
+
+int PdfDocuments::CreatePdfDocument(double resolution, const QByteArray& fileName)
 {
     try {
         const KelvoPdfEngineNewDocument newDocument = engineFactory();
@@ -333,6 +306,14 @@ int PdfDocuments::CreatePdfDocument(double resolution)
         if (!doc->pdf)
             return 0;
         doc->resolution = resolution;
+        // The pictures wait in the private temporary folder; where that cannot take them
+        // (missing, full), beside the document, which needs that room when it is written anyway.
+        std::vector<QByteArray> spoolFolders;
+        if (const QString own = privateTempDir(); !own.isEmpty())
+            spoolFolders.push_back(QFile::encodeName(own));
+        if (!fileName.isEmpty())
+            spoolFolders.push_back(folderOf(fileName));
+        doc->spool = std::make_unique<PdfSpool>(std::move(spoolFolders));
         int handle = lastHandle_;
         do {
             handle = handle >= INT_MAX ? 1 : handle + 1;
@@ -373,23 +354,6 @@ PdfPagePicture PdfDocuments::encodePagePicture(const Bitmap& page)
     return pagePicture([&] { return encodePicture(page); });
 }
 
-bool PdfDocuments::AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
-                              int pageNumber, int pageDpi)
-{
-    if (!documents_.count(document))
-        return false; // spare reading the file
-    return AddPdfPage(document, pagePicture([&] { return encodePicture(fromNarrow(bitmapFileName)); }), x, y,
-                      pageNumber, pageDpi);
-}
-
-bool PdfDocuments::AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber,
-                              int pageDpi)
-{
-    if (!documents_.count(document))
-        return false;
-    return AddPdfPage(document, encodePagePicture(page), x, y, pageNumber, pageDpi);
-}
-
 bool PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, double y,
                               int /*pageNumber: pages are appended in call order*/, int pageDpi)
 {
@@ -399,7 +363,7 @@ bool PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, do
     Document& doc = *it->second;
     try {
         const Picture* pic = picture.d_ ? &picture.d_->picture : nullptr;
-        if (!pic) {
+        if (!pic || doc.spoolFull) {
             doc.missing.push_back(doc.positionCount() + 1);
             return false;
         }
@@ -414,11 +378,23 @@ bool PdfDocuments::AddPdfPage(int document, PdfPagePicture picture, double x, do
         const auto toPoints = [](double cm) {
             return std::isfinite(cm) ? std::clamp(cm, 0.0, 1.0e4) * kPointsPerCm : 0.0;
         };
+        const PdfSpool::Place place = doc.spool->append(pic->data);
+        if (!place.source) {
+            // Like a full disk while writing: the document cannot be written whole.
+            std::fprintf(stderr, "Seite %d des PDF: kein Platz für ihr Bild, weder im temporären Verzeichnis "
+                                 "noch beim Ziel; das PDF kann nicht geschrieben werden.\n",
+                         doc.positionCount() + 1);
+            std::fflush(stderr);
+            doc.spoolFull = true;
+            doc.missing.push_back(doc.positionCount() + 1);
+            return false;
+        }
         PdfEnginePicture enginePicture;
         enginePicture.kind = pic->kind;
         enginePicture.width = pic->width;
         enginePicture.height = pic->height;
-        enginePicture.data = pic->data.data();
+        enginePicture.source = place.source;
+        enginePicture.offset = place.offset;
         enginePicture.size = pic->data.size();
         const bool appended = doc.pdf->appendPage(enginePicture, dpi, toPoints(x), toPoints(y));
         keepExitHandlerFirst();
@@ -450,7 +426,7 @@ int PdfDocuments::WritePdfDocument(int document, const QByteArray& fileName, int
         std::unique_ptr<Document> doc = std::move(it->second);
         documents_.erase(it);
         missing = doc->missing;
-        if (doc->pages > 0) {
+        if (doc->pages > 0 && !doc->spoolFull) {
             try {
                 ok = setDocumentInfo(*doc->pdf) && writeReplacing(*doc->pdf, fileName);
                 keepExitHandlerFirst();

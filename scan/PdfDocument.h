@@ -42,31 +42,32 @@ public:
     // The PDF engine can be loaded (it is, on the first call); the reason it cannot is
     // said once on standard error.
     static bool engineAvailable();
+    // Why no PDF could be put under `fileName`, checked before anything is scanned: a link, a
+    // folder or anything but a file at the name, a file that may not be replaced, or a folder
+    // where a hidden file cannot be made and written (missing, read-only, full). Empty when
+    // nothing stands in the way.
+    static QString targetProblem(const QByteArray& fileName);
     // Opens a document; returns a handle > 0, or 0 on failure. The resolution (dpi) is the scan
-    // resolution; truncated toward zero it is the resolution of every page's picture.
-    int CreatePdfDocument(double resolution);
-    // Appends one page showing the picture of the bitmap file (written by Qt as BMP, 1/8/24 bit),
-    // placed x, y centimetres from the top-left. The file is read and compressed now and left
-    // on disk. A file that cannot be read leaves the page out, remembered by its position for
-    // the message after writing; the other pages stay. False then, and for unknown handles.
-    // pageDpi: the resolution the page was scanned at, when it differs from the document's.
-    bool AddPdfPage(int document, const QByteArray& bitmapFileName, double x, double y,
-                    int pageNumber, int pageDpi = 0);
+    // resolution; truncated toward zero it is the resolution of every page's picture. The coded
+    // pictures wait in files in the private temporary folder, else beside `fileName` (the
+    // document's target, when known), not in memory. When neither can take a picture, the
+    // document can no longer be written, as on a full disk.
+    int CreatePdfDocument(double resolution, const QByteArray& fileName = {});
     // The next page could not even be stored: it is left out and named after writing.
     void NotePageMissing(int document);
 
     // The picture of a scanned page, compressed straight from the page in memory: exactly the
-    // picture AddPdfPage would make from the bitmap file that L_SaveBitmap (BMP, the page's
-    // bits per pixel) writes of this page. 1 bit as CCITT G4, gray and colour as JPEG quality 90.
+    // picture of the bitmap file that L_SaveBitmap (BMP, the page's bits per pixel) writes of
+    // this page, read back. 1 bit as CCITT G4, gray and colour as JPEG quality 90.
     // Touches no document and only reads the page: may run on any thread, also while another
     // thread writes the page's bitmap file; nobody may change the page meanwhile.
     static PdfPagePicture encodePagePicture(const Bitmap& page);
-    // Appends one page showing the picture, placed as by AddPdfPage with a file. A null picture
-    // leaves the page out like an unreadable bitmap file: false then, and for unknown handles.
+    // Appends one page showing the picture, placed x, y centimetres from the top-left. A null
+    // picture, or one that finds no room (see CreatePdfDocument), leaves the page out,
+    // remembered by its position for the message after writing: false then, and for unknown
+    // handles. pageDpi: the resolution the page was scanned at, when it differs from the
+    // document's. The picture is kept out of memory until the document is written.
     bool AddPdfPage(int document, PdfPagePicture picture, double x, double y, int pageNumber,
-                    int pageDpi = 0);
-    // Both steps at once, on the calling thread.
-    bool AddPdfPage(int document, const Bitmap& page, double x, double y, int pageNumber,
                     int pageDpi = 0);
     // Writes the file, opens it with the default application when openAfterWrite and the write
     // succeeded, closes the document. A failed write (also: unknown handle, no pages) leaves no

@@ -5,24 +5,40 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace kelvo {
 
-inline constexpr int kPdfEngineVersion = 1;
+inline constexpr int kPdfEngineVersion = 2;
 inline constexpr const char* kPdfEngineModule = "libkelvobild-qpdf.so";
 inline constexpr const char* kPdfEngineVersionSymbol = "kelvo_pdf_engine_version";
 inline constexpr const char* kPdfEngineFactorySymbol = "kelvo_pdf_engine_new_document";
 
 enum class PdfPictureKind : int { Ccitt = 0, GrayJpeg = 1, RgbJpeg = 2 };
 
-// A coded page picture: CCITT G4 (1 bit, dark = black) or JPEG (gray or colour).
+// Where coded pictures wait until the document is written: the engine reads each one back
+// while it writes, so that a document's pictures need not all be held in memory at once.
+class PdfEnginePictureSource {
+public:
+    // Copies `size` bytes from `offset` into `buffer`; false when they cannot all be read.
+    virtual bool read(std::uint64_t offset, char* buffer, std::size_t size) = 0;
+
+protected:
+    ~PdfEnginePictureSource() = default;
+};
+
+// A coded page picture: CCITT G4 (1 bit, dark = black) or JPEG (gray or colour). Its `size`
+// bytes are either at `data` (copied by appendPage) or, when `source` is set, at `offset` in
+// the source, read while the document is written; the source must outlive that write.
 struct PdfEnginePicture {
     PdfPictureKind kind = PdfPictureKind::RgbJpeg;
     int width = 0;
     int height = 0;
     const char* data = nullptr;
     std::size_t size = 0;
+    PdfEnginePictureSource* source = nullptr;
+    std::uint64_t offset = 0;
 };
 
 // The document information, UTF-8; the dates as PDF date strings.
@@ -46,7 +62,8 @@ public:
     virtual bool appendPage(const PdfEnginePicture& picture, int dpi, double xPt, double yPt) = 0;
     virtual bool setInfo(const PdfEngineInfo& info) = 0;
     // Writes the whole document to `file` (named `name` in messages), object streams on. The
-    // caller checks flush, size and sync: qpdf reports success on a full disk.
+    // caller checks flush, size and sync: qpdf reports success on a full disk. False also
+    // when a picture cannot be read back from its source.
     virtual bool write(std::FILE* file, const char* name) = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "scan/ScanSession.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "scan/HandOff.h"
@@ -74,6 +75,11 @@ void ScanSession::writePdf()
         m_session.FirstPageFile.clear();
         m_session.LastPageFile.clear();
         m_session.PageCounter = 0;
+        // The pages' temporary bitmaps are all that is left of them: they stay.
+        const QString kept = keepPrivateTempDir();
+        if (!kept.isEmpty())
+            m_ui.messageBox(QStringLiteral("Die gescannten Seiten bleiben als Scan0.BMP, Scan1.BMP … in %1.").arg(kept),
+                            QStringLiteral("Scan in PDF"), MB_OK);
     }
 }
 
@@ -161,7 +167,9 @@ void ScanSession::FileScan1Execute()
     m_running = true;
     m_stopping = false;
     m_pdfWritten = false;
-    m_pages.beginSession();
+    // An unattended run is one session from the program's start: a run started beside it may
+    // store its first page while this one is still starting up.
+    m_pages.beginSession(m_settings.ExitAfterRun ? fileClockAtStart() : fileClockNow());
     bool cursorSet = false;
     bool scannerOpen = false;
 
@@ -174,6 +182,21 @@ void ScanSession::FileScan1Execute()
                         QStringLiteral("Scan in PDF"), MB_ICONERROR);
         finish();
         return;
+    }
+
+    // A PDF that could not be put at its target would cost every page scanned for it: the
+    // target is tried first, and nothing is scanned when it fails.
+    if (m_session.PdfDocument == 0) {
+        if (const std::optional<QString> pdf = m_pages.pdfTargetName()) {
+            const QString problem = PdfDocuments::targetProblem(toNarrow(*pdf));
+            if (!problem.isEmpty()) {
+                m_ui.messageBox(QStringLiteral("PDF kann nicht erstellt werden: %1 (%2). Es wurde nichts gescannt.")
+                                    .arg(*pdf, problem),
+                                QStringLiteral("Scan in PDF"), MB_OK);
+                finish();
+                return;
+            }
+        }
     }
 
     // A chain of sessions: each Yes to the PDF question scans further pages into the same

@@ -114,10 +114,11 @@ TEST_F(FaultMatrix, ReadOnlyTargetLosesNothingSilently)
         EXPECT_EQ(m, "Error!: L_SaveBitmap fehlgeschlagen, Error No: -14");
     EXPECT_EQ(tif.handOff, "'0'S");
 
+    // Found before the first page: nothing is scanned for a PDF that could not be written.
     const ProgramRun pdf = run({"-S", "/X", "/CPDF", out(QStringLiteral("R01.PDF"))});
-    EXPECT_EQ(pdf.messages, QStringList({"Scan in PDF: Weitere Seite(n) scannen?",
-                                         "Error PDF schreiben: Datei konnte nicht geschrieben werden: " + out(QStringLiteral("R01.PDF"))}))
-        << pdf.stderrText.toStdString();
+    ASSERT_EQ(pdf.messages.size(), 1) << pdf.stderrText.toStdString();
+    EXPECT_TRUE(pdf.messages[0].startsWith("Scan in PDF: PDF kann nicht erstellt werden: " + out(QStringLiteral("R01.PDF"))))
+        << pdf.messages[0].toStdString();
     EXPECT_EQ(pdf.handOff, "'0'S");
     EXPECT_TRUE(filesIn(out()).isEmpty());
 }
@@ -186,6 +187,116 @@ TEST_F(FaultMatrix, FullFileSystemKeepsOnlyWholeFiles)
     EXPECT_TRUE(big.messages.contains("Error PDF schreiben: Datei konnte nicht geschrieben werden: " + out(QStringLiteral("G01.PDF"))))
         << big.stderrText.toStdString();
     EXPECT_TRUE(filesIn(out()).isEmpty());
+    EXPECT_EQ(big.handOff, "'0'S");
+    // The pages' temporary bitmaps are all that is left of them: they stay, and are named.
+    const QStringList kept = QDir(dir.path()).entryList({QStringLiteral("KelvoBild-*")}, QDir::Dirs);
+    ASSERT_EQ(kept.size(), 1);
+    const QString keptDir = dir.path() + QLatin1Char('/') + kept[0];
+    EXPECT_TRUE(big.messages.contains("Scan in PDF: Die gescannten Seiten bleiben als Scan0.BMP, Scan1.BMP … in " + keptDir + "."))
+        << big.stderrText.toStdString();
+    EXPECT_EQ(filesIn(keptDir).size(), 10);
+    EXPECT_EQ(identify(keptDir + QStringLiteral("/Scan9.BMP")).height, 3425); // 290 mm at 300 dpi
+}
+
+// A PDF target that could not take the document is found before the first page: nothing is
+// scanned, the message names the target and the reason, the hand-off reports nothing, and what
+// stands at the name is left alone.
+TEST_F(FaultMatrix, UnusablePdfTargetScansNothing)
+{
+    const QString victim = dir.path() + QStringLiteral("/victim");
+    QFile v(victim);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly) && v.write("keep") == 4);
+    v.close();
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out(QStringLiteral("F01.PDF"))).constData(), 0600), 0);
+    ASSERT_TRUE(QDir().mkdir(out(QStringLiteral("D01.PDF"))));
+    ASSERT_TRUE(QFile::link(victim, out(QStringLiteral("L01.PDF"))));
+    const struct {
+        const char* name;
+        QString target;
+        const char* reason;
+        bool fullDisk;
+    } cases[] = {
+        {"missing folder", out(QStringLiteral("nope/N01.PDF")), "(Verzeichnis: ", false},
+        {"FIFO at the name", out(QStringLiteral("F01.PDF")), "(an dem Namen steht keine gewöhnliche Datei)", false},
+        {"folder at the name", out(QStringLiteral("D01.PDF")), "(an dem Namen steht ein Verzeichnis)", false},
+        {"symbolic link at the name", out(QStringLiteral("L01.PDF")), "(an dem Namen steht eine symbolische Verknüpfung)", false},
+        {"full disk", out(QStringLiteral("V01.PDF")), "(Verzeichnis: No space left on device)", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.fullDisk) {
+            if (!mountOut(QStringLiteral("size=64k")))
+                GTEST_SKIP() << "cannot mount a small file system here";
+            QFile filler(out(QStringLiteral("filler")));
+            ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+            while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+            }
+            filler.close();
+        }
+        const QStringList before = filesIn(out());
+        const ProgramRun r = run({"-S", "/X", "/CPDF", c.target});
+        EXPECT_EQ(r.exitCode, 0);
+        ASSERT_EQ(r.messages.size(), 1) << r.stderrText.toStdString();
+        EXPECT_TRUE(r.messages[0].startsWith("Scan in PDF: PDF kann nicht erstellt werden: " + c.target + " "
+                                             + QString::fromUtf8(c.reason)))
+            << r.messages[0].toStdString();
+        EXPECT_TRUE(r.messages[0].endsWith(QStringLiteral(". Es wurde nichts gescannt."))) << r.messages[0].toStdString();
+        EXPECT_EQ(r.handOff, "'0'S");
+        EXPECT_EQ(filesIn(out()), before);
+        EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("KelvoBild-*")}, QDir::Dirs).isEmpty());
+        ASSERT_TRUE(v.open(QIODevice::ReadOnly));
+        EXPECT_EQ(v.readAll(), "keep");
+        v.close();
+    }
+}
+
+// The temporary bitmaps are the pages' recovery copies, not their way into the PDF: when they
+// cannot be written (TMP missing, a FIFO, full) every page still reaches the PDF, and one
+// message names TMP.
+TEST_F(FaultMatrix, PdfPagesDoNotDependOnTheirTemporaryBitmaps)
+{
+    const QString fifo = dir.path() + QStringLiteral("/fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString small = dir.path() + QStringLiteral("/small");
+    ASSERT_TRUE(QDir().mkdir(small));
+    // Room for one page bitmap, not for two.
+    const bool smallMounted = ::geteuid() == 0
+                              && runTool(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=3m", "tmpfs", small}).exitCode == 0;
+    struct Unmount {
+        QString dir;
+        ~Unmount()
+        {
+            if (!dir.isEmpty())
+                runTool(QStringLiteral("umount"), {dir});
+        }
+    } unmount{smallMounted ? small : QString()};
+    const struct {
+        const char* name;
+        QString tmp;
+    } cases[] = {{"missing", dir.path() + QStringLiteral("/nope")}, {"a FIFO", fifo}, {"full", small}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.tmp == small && !smallMounted) {
+            std::fprintf(stderr, "cannot mount a small file system here: the full TMP is left out\n");
+            continue;
+        }
+        for (const QString& f : filesIn(out()))
+            QFile::remove(out(f));
+        const ProgramRun r = runProgram(dir.path(), {"-S", "/X", "/P100", "/CPDF", out(QStringLiteral("B01.PDF"))},
+                                        {{QStringLiteral("TMP"), c.tmp},
+                                         {QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=Color pattern")}});
+        EXPECT_EQ(r.exitCode, 0);
+        ASSERT_EQ(r.messages.size(), 2) << r.stderrText.toStdString();
+        EXPECT_TRUE(r.messages[0].startsWith(QStringLiteral("Scan in PDF: Die temporären Seitenbilder (Scan<n>.BMP) können im "
+                                                            "temporären Verzeichnis ")
+                                             + c.tmp + QStringLiteral(" (TMP) nicht geschrieben werden")))
+            << r.messages[0].toStdString();
+        EXPECT_EQ(r.messages[1], QStringLiteral("Scan in PDF: Weitere Seite(n) scannen?"));
+        EXPECT_EQ(r.handOff, QFile::encodeName(out(QStringLiteral("B01.PDF"))) + "'1'S");
+        const ToolResult info = runTool(QStringLiteral("pdfinfo"), {out(QStringLiteral("B01.PDF"))});
+        EXPECT_TRUE(info.out.contains(QRegularExpression(QStringLiteral("Pages:\\s+10\\b")))) << info.out.toStdString();
+        EXPECT_EQ(filesIn(out()), QStringList{"B01.PDF"});
+    }
 }
 
 TEST_F(FaultMatrix, ExistingHandOffFileStaysUntouched)
@@ -257,8 +368,8 @@ TEST_F(FaultMatrix, TwoPdfScansAtOnceKeepTheirPages)
 
 TEST_F(FaultMatrix, TwoFileScansOntoOneNameKeepEveryPage)
 {
-    // Started at once on the same first name: neither replaces a page the other has stored,
-    // and each hand-off names a page of its own run.
+    // Started at once on the same first name, each scanning for about a second: neither
+    // replaces a page the other has stored, and each hand-off names a page of its own run.
     QTemporaryDir second;
     const struct {
         QString dir;
@@ -273,7 +384,8 @@ TEST_F(FaultMatrix, TwoFileScansOntoOneNameKeepEveryPage)
         std::vector<std::unique_ptr<QProcess>> processes;
         for (const auto& c : runs)
             processes.emplace_back(startProgram(c.dir, {"-S", "/X", "/P50", first},
-                                                {{QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=") + c.picture}}));
+                                                {{QStringLiteral("KELVO_SANE_OPTIONS"),
+                                                  QStringLiteral("read-delay=yes;read-delay-duration=5000;test-picture=") + c.picture}}));
         for (std::size_t i = 0; i < processes.size(); ++i) {
             const ProgramRun r = finishProgram(*processes[i], runs[i].dir);
             ASSERT_TRUE(r.handOff.endsWith("'10'S")) << r.handOff.toStdString() << r.stderrText.toStdString();

@@ -2,6 +2,7 @@
 // gm, tiffinfo and pcxtoppm), the PDF pages, the names, counters, windows and viewers.
 #include "scan/SaveBitmap.h"
 #include "imaging/ImageFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "scan/PageHandler.h"
 #include "support/Fakes.h"
@@ -222,12 +223,11 @@ TEST_F(PageHandlerTest, StoreFailuresAreReportedNotCountedAndTheScanGoesOn)
         const char* name;
         QString format;
         QString target;
-        QByteArray tmp;
         int code;
     } cases[] = {
-        {"MissingDirectory", QStringLiteral("TIF"), path(QStringLiteral("nodir/a01.TIF")), {}, ERROR_FILE_CREATE},
-        {"NoTemporaryDirectory", QStringLiteral("PDF"), path(QStringLiteral("c01.PDF")),
-         QFile::encodeName(path(QStringLiteral("notmp"))), ERROR_FILE_CREATE},
+        // (A PDF page whose temporary bitmap cannot be written is stored all the same: see
+        // the fault matrix.)
+        {"MissingDirectory", QStringLiteral("TIF"), path(QStringLiteral("nodir/a01.TIF")), ERROR_FILE_CREATE},
     };
     for (const auto& c : cases) {
         ui.messages.clear();
@@ -235,9 +235,6 @@ TEST_F(PageHandlerTest, StoreFailuresAreReportedNotCountedAndTheScanGoesOn)
         session = SessionState();
         session.FirstPageFile = QStringLiteral("earlier.JPG");
         session.LastPageFile = QStringLiteral("earlier.JPG");
-        if (!c.tmp.isEmpty())
-            qputenv("TMP", c.tmp);
-        removePrivateTempDir();
         settings.OutputFormat = c.format;
         settings.TargetFileName = c.target;
         ASSERT_EQ(feed(24), 1) << c.name;
@@ -250,13 +247,8 @@ TEST_F(PageHandlerTest, StoreFailuresAreReportedNotCountedAndTheScanGoesOn)
         EXPECT_EQ(session.LastPageFile, "earlier.JPG") << c.name;
         EXPECT_NE(settings.TargetFileName, c.target) << c.name;
         EXPECT_TRUE(ui.openedWindows.isEmpty()) << c.name;
-        if (session.PdfDocument != 0) {
-            // The PDF holds no page: it is not written, and says so.
-            EXPECT_EQ(pdf.WritePdfDocument(session.PdfDocument, QFile::encodeName(path(QStringLiteral("c01.PDF"))), 0), 0);
-        }
     }
     EXPECT_FALSE(QDir(path(QStringLiteral("nodir"))).exists());
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("c01.PDF"))));
 }
 
 TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
@@ -291,9 +283,9 @@ TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
         settings.OutputFormat = QStringLiteral("PNG");
         for (const QString& e : c.existing)
             ASSERT_TRUE(touch(e));
-        // Older than the session by more than the file clock's coarseness: an earlier run's.
-        QThread::msleep(40);
-        handler.beginSession();
+        // Earlier runs' files: older than the session.
+        QThread::msleep(20);
+        handler.beginSession(fileClockNow());
         const QString stem = c.existing.isEmpty() ? QString() : c.existing.first().left(1);
         settings.TargetFileName = c.existing.isEmpty() ? path(QStringLiteral("Z.PNG")) : path(stem + QStringLiteral("1.PNG"));
         QStringList stored;

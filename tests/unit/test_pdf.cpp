@@ -3,9 +3,13 @@
 #include "imaging/CcittG4.h"
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
+#include "imaging/JpegWriter.h"
 #include "platform/Module.h"
+#include "platform/Paths.h"
 #include "scan/PdfDocument.h"
 #include "scan/PdfEngine.h"
+#include "scan/PdfSpool.h"
+#include "support/PdfPages.h"
 #include "support/Tools.h"
 
 #include <QDir>
@@ -26,10 +30,12 @@
 #include <csignal>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
 using namespace kelvo;
+using kelvo::test::addPdfPage;
 using kelvo::test::runTool;
 using kelvo::test::ToolResult;
 
@@ -176,6 +182,7 @@ QStringList entries(const QString& dir)
 
 class PdfTest : public ::testing::Test {
 protected:
+    void TearDown() override { removePrivateTempDir(); } // where the pictures waited
     QTemporaryDir dir;
     FakeUi ui;
     FakeLauncher launcher;
@@ -190,7 +197,7 @@ protected:
         const int doc = docs.CreatePdfDocument(resolution);
         EXPECT_GT(doc, 0);
         for (size_t i = 0; i < pages.size(); ++i)
-            docs.AddPdfPage(doc, saveBmp(pages[i], path(QStringLiteral("Scan%1.BMP").arg(i))), 0.2, 0.2, int(i));
+            addPdfPage(docs, doc, saveBmp(pages[i], path(QStringLiteral("Scan%1.BMP").arg(i))), 0.2, 0.2, int(i));
         EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(path(name)), 0), 1);
         EXPECT_TRUE(ui.messages.empty()) << (ui.messages.empty() ? "" : ui.messages[0].text.toStdString());
         return path(name);
@@ -512,11 +519,11 @@ TEST_F(PdfTest, PagesFromMemoryEqualPagesFromTheirBitmapFiles)
 
         const int fromFile = docs.CreatePdfDocument(c.documentDpi);
         ASSERT_EQ(L_SaveBitmap(fileBmp, page, FILE_BMP, page.bitsPerPixel, 0, 0600), SUCCESS);
-        docs.AddPdfPage(fromFile, QFile::encodeName(fileBmp), 0.2, 0.2, 0);
+        addPdfPage(docs, fromFile, QFile::encodeName(fileBmp), 0.2, 0.2, 0);
         ASSERT_EQ(docs.WritePdfDocument(fromFile, QFile::encodeName(path(QStringLiteral("file.pdf"))), 0), 1);
 
         const int fromMemory = docs.CreatePdfDocument(c.documentDpi);
-        docs.AddPdfPage(fromMemory, page, 0.2, 0.2, 0);
+        addPdfPage(docs, fromMemory, page, 0.2, 0.2, 0);
         ASSERT_EQ(docs.WritePdfDocument(fromMemory, QFile::encodeName(path(QStringLiteral("memory.pdf"))), 0), 1);
 
         const int besideBitmap = docs.CreatePdfDocument(c.documentDpi);
@@ -548,13 +555,82 @@ TEST_F(PdfTest, PagesFromMemoryEqualPagesFromTheirBitmapFiles)
     // A page that holds nothing is left out and named, like an unreadable bitmap file.
     const int doc = docs.CreatePdfDocument(150);
     EXPECT_TRUE(PdfDocuments::encodePagePicture(Bitmap()).isNull());
-    EXPECT_TRUE(docs.AddPdfPage(doc, Bitmap::fromImage(picture(Kind::Gray8, 40, 30)), 0.2, 0.2, 0));
-    EXPECT_FALSE(docs.AddPdfPage(doc, Bitmap(), 0.2, 0.2, 1));
+    EXPECT_TRUE(addPdfPage(docs, doc, Bitmap::fromImage(picture(Kind::Gray8, 40, 30)), 0.2, 0.2, 0));
+    EXPECT_FALSE(addPdfPage(docs, doc, Bitmap(), 0.2, 0.2, 1));
     const QString partial = path(QStringLiteral("partial.pdf"));
     EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(partial), 0), 1);
     EXPECT_EQ(listImages(partial).size(), 1u);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, missingPagesText({2}, partial));
+}
+
+// Pictures read back from the spool while the document is written give the very bytes that
+// pictures held in memory give: same pages, same dated information; only the random file ID
+// differs. A folder that cannot take pictures passes them on to the next.
+TEST_F(PdfTest, SpooledPicturesWriteTheSameBytesAsPicturesInMemory)
+{
+    using NewDocument = KelvoPdfEngineNewDocument;
+    const auto newDocument = reinterpret_cast<NewDocument>(moduleSymbol(loadModule(kPdfEngineModule), kPdfEngineFactorySymbol));
+    ASSERT_NE(newDocument, nullptr);
+    const struct {
+        PdfPictureKind kind;
+        QImage image;
+        int dpi;
+    } pages[] = {
+        {PdfPictureKind::Ccitt, picture(Kind::Mono, 1240, 1754), 150},
+        {PdfPictureKind::GrayJpeg, picture(Kind::Gray8, 240, 160), 100},
+        {PdfPictureKind::RgbJpeg, picture(Kind::Rgb, 2600, 400), 300}, // wider than A4
+        {PdfPictureKind::RgbJpeg, picture(Kind::Rgb, 30, 20), 72},
+    };
+    PdfSpool spool({QFile::encodeName(path(QStringLiteral("missing"))), QFile::encodeName(dir.path())});
+    std::unique_ptr<PdfEngineDocument> inMemory(newDocument()), spooled(newDocument());
+    std::vector<std::string> coded;
+    for (const auto& p : pages) {
+        const QByteArray bytes = p.kind == PdfPictureKind::Ccitt ? encodeCcittG4(p.image)
+                                                                 : encodeJpeg(p.image, 90, 3937, 3937);
+        ASSERT_FALSE(bytes.isEmpty());
+        coded.push_back(bytes.toStdString());
+        PdfEnginePicture pic;
+        pic.kind = p.kind;
+        pic.width = p.image.width();
+        pic.height = p.image.height();
+        pic.size = coded.back().size();
+        pic.data = coded.back().data();
+        ASSERT_TRUE(inMemory->appendPage(pic, p.dpi, 5.67, 5.67));
+        const PdfSpool::Place place = spool.append(coded.back());
+        ASSERT_NE(place.source, nullptr);
+        pic.data = nullptr;
+        pic.source = place.source;
+        pic.offset = place.offset;
+        ASSERT_TRUE(spooled->appendPage(pic, p.dpi, 5.67, 5.67));
+    }
+    EXPECT_TRUE(entries(dir.path()).isEmpty()) << "the spool has a name: " << entries(dir.path()).join(' ').toStdString();
+    const auto written = [&](PdfEngineDocument& pdf) {
+        PdfEngineInfo info;
+        info.title = "KELVO-Archivdokument";
+        info.creationDate = info.modificationDate = "D:20261209120000+01'00'";
+        EXPECT_TRUE(pdf.setInfo(info));
+        FILE* f = std::tmpfile();
+        EXPECT_TRUE(pdf.write(f, "same.pdf"));
+        std::fflush(f);
+        QFile file;
+        EXPECT_TRUE(file.open(f, QIODevice::ReadOnly));
+        file.seek(0);
+        QByteArray bytes = file.readAll();
+        file.close();
+        std::fclose(f);
+        static const QRegularExpression id(QStringLiteral("/ID \\[<[0-9a-f]+><[0-9a-f]+>\\]"));
+        const QRegularExpressionMatch m = id.match(QString::fromLatin1(bytes));
+        EXPECT_TRUE(m.hasMatch());
+        return bytes.replace(m.capturedStart(), m.capturedLength(), QByteArray(m.capturedLength(), '-'));
+    };
+    const QByteArray reference = written(*inMemory);
+    EXPECT_GT(reference.size(), 1000);
+    EXPECT_TRUE(written(*spooled) == reference);
+
+    // No folder at all: no place, and the document says so instead of writing a hole.
+    PdfSpool nowhere({QFile::encodeName(path(QStringLiteral("missing"))), QByteArray("/proc/self/no-such-folder")});
+    EXPECT_EQ(nowhere.append(coded.front()).source, nullptr);
 }
 
 TEST_F(PdfTest, OpensTheWrittenFileOnlyWhenAsked)
@@ -566,7 +642,7 @@ TEST_F(PdfTest, OpensTheWrittenFileOnlyWhenAsked)
         SCOPED_TRACE(c.flag);
         launcher.opened.clear();
         const int doc = docs.CreatePdfDocument(150);
-        docs.AddPdfPage(doc, saveBmp(picture(Kind::Rgb, 40, 40), path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 0);
+        addPdfPage(docs, doc, saveBmp(picture(Kind::Rgb, 40, 40), path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 0);
         const QString pdf = path(QStringLiteral("Akte %1 ä.PDF").arg(c.flag));
         EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(pdf), c.flag), 1);
         EXPECT_TRUE(ui.messages.empty());
@@ -584,9 +660,9 @@ TEST_F(PdfTest, DocumentsAreKeptApartByHandle)
     ASSERT_GT(a, 0);
     ASSERT_GT(b, 0);
     ASSERT_NE(a, b);
-    docs.AddPdfPage(a, saveBmp(picture(Kind::Rgb, 11, 11), bmp), 0.2, 0.2, 0);
-    docs.AddPdfPage(b, saveBmp(picture(Kind::Gray8, 13, 13), bmp), 0.2, 0.2, 0);
-    docs.AddPdfPage(a, saveBmp(picture(Kind::Rgb, 12, 12), bmp), 0.2, 0.2, 1);
+    addPdfPage(docs, a, saveBmp(picture(Kind::Rgb, 11, 11), bmp), 0.2, 0.2, 0);
+    addPdfPage(docs, b, saveBmp(picture(Kind::Gray8, 13, 13), bmp), 0.2, 0.2, 0);
+    addPdfPage(docs, a, saveBmp(picture(Kind::Rgb, 12, 12), bmp), 0.2, 0.2, 1);
     ASSERT_TRUE(QFile::remove(bmp));
     const QString pa = path(QStringLiteral("a.pdf")), pb = path(QStringLiteral("b.pdf"));
     docs.WritePdfDocument(b, QFile::encodeName(pb), 0);
@@ -644,6 +720,7 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("no picture\n");
     text.close();
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("notes.txt")), path(QStringLiteral("link.pdf"))));
     const QStringList before = entries(dir.path());
     const auto name = [&](const char* n) { return QFile::encodeName(path(QLatin1String(n))); };
     const QByteArray unopened = "-"; // write a handle that was never opened
@@ -659,6 +736,7 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
         {"below /etc/passwd", QStringLiteral("/etc/passwd/x.pdf"), {good}, 0},
         {"target is a directory", path(QStringLiteral("sub")), {good}, 0},
         {"empty name", QString(), {good}, 0},
+        {"symbolic link at the name", path(QStringLiteral("link.pdf")), {good}, 0},
         {"missing bitmap", path(QStringLiteral("x.pdf")), {name("Scan9.BMP")}, 0},
         {"truncated bitmap", path(QStringLiteral("x.pdf")), {name("cut.BMP")}, 0},
         {"not a picture", path(QStringLiteral("x.pdf")), {name("notes.txt")}, 0},
@@ -675,9 +753,9 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
             doc = docs.CreatePdfDocument(150);
             ASSERT_GT(doc, 0);
             for (int i = 0; i < c.bitmaps.size(); ++i)
-                docs.AddPdfPage(doc, c.bitmaps[i], 0.2, 0.2, i);
+                addPdfPage(docs, doc, c.bitmaps[i], 0.2, 0.2, i);
         } else {
-            docs.AddPdfPage(doc, good, 0.2, 0.2, 0); // ignored
+            addPdfPage(docs, doc, good, 0.2, 0.2, 0); // ignored
         }
         EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(c.target), 1), 0);
         ASSERT_EQ(ui.messages.size(), 1u);
@@ -694,7 +772,7 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
     const int doc = docs.CreatePdfDocument(150);
     const QList<QByteArray> pages = {good, name("cut.BMP"), good, name("Scan9.BMP"), good};
     for (int i = 0; i < pages.size(); ++i)
-        docs.AddPdfPage(doc, pages[i], 0.2, 0.2, i);
+        addPdfPage(docs, doc, pages[i], 0.2, 0.2, i);
     const QString target = path(QStringLiteral("partial.pdf"));
     EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 1);
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -711,7 +789,7 @@ TEST_F(PdfTest, ReadOnlyDirectoryLeavesNothing)
     const QString ro = path(QStringLiteral("ro"));
     ASSERT_TRUE(QDir().mkdir(ro));
     const int doc = docs.CreatePdfDocument(150);
-    docs.AddPdfPage(doc, saveBmp(picture(Kind::Rgb, 40, 30), path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 0);
+    addPdfPage(docs, doc, saveBmp(picture(Kind::Rgb, 40, 30), path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 0);
     ASSERT_EQ(::chmod(QFile::encodeName(ro).constData(), 0555), 0);
     const QString target = ro + QStringLiteral("/x.pdf");
     EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 0);
@@ -732,7 +810,7 @@ TEST_F(PdfTest, FullDiskLeavesNothing)
         for (int y = 0; y < noise.height(); ++y)
             for (int x = 0; x < noise.width(); ++x)
                 noise.setPixel(x, y, qRgb((x * 7 + y * 13 + i) & 255, (x * y) & 255, (x ^ y) & 255));
-        docs.AddPdfPage(doc, saveBmp(noise, path(QStringLiteral("Scan%1.BMP").arg(i))), 0.2, 0.2, i);
+        addPdfPage(docs, doc, saveBmp(noise, path(QStringLiteral("Scan%1.BMP").arg(i))), 0.2, 0.2, i);
     }
     const QStringList before = entries(dir.path());
     const QString target = path(QStringLiteral("full.pdf"));
@@ -746,6 +824,23 @@ TEST_F(PdfTest, FullDiskLeavesNothing)
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(result, 0);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, kFailureText + target);
+    EXPECT_TRUE(launcher.opened.isEmpty());
+    EXPECT_EQ(entries(dir.path()), before);
+
+    // The same when the pictures no longer fit where they wait: a document that lost pages
+    // that way is not written at all, also when room is found again.
+    ui.messages.clear();
+    const int spooled = docs.CreatePdfDocument(150);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    for (int i = 0; i < 3; ++i)
+        addPdfPage(docs, spooled, QFile::encodeName(path(QStringLiteral("Scan%1.BMP").arg(i))), 0.2, 0.2, i);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    addPdfPage(docs, spooled, QFile::encodeName(path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 3);
+    EXPECT_EQ(docs.WritePdfDocument(spooled, QFile::encodeName(target), 1), 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
     EXPECT_TRUE(launcher.opened.isEmpty());
