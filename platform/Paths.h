@@ -18,9 +18,14 @@ QString privateTempDir();
 // Removes that directory and everything in it; the next privateTempDir() makes a new one.
 // Safe to call from a signal handler's aftermath and at exit; does nothing when none exists.
 void removePrivateTempDir();
+// Removes the private directories in tempDir() that runs of this user left when they were
+// killed: each living run holds a lock on its own, so an unlocked one has no owner. Another
+// user's directories and anything else are left alone.
+void removeAbandonedTempDirs();
 // Leaves that directory and what is in it in place for good (the page bitmaps of a PDF that
-// could not be written, for recovery) and returns its name; the next privateTempDir() makes a
-// new one. An empty directory is removed instead; empty when nothing is kept.
+// could not be written, for recovery), renamed to "KelvoBild-XXXXXX-Seiten" so that no later
+// run takes it for abandoned, and returns its name; the next privateTempDir() makes a new one.
+// An empty directory is removed instead; empty when nothing is kept.
 QString keepPrivateTempDir();
 
 } // namespace kelvo
