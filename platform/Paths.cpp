@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -137,23 +138,20 @@ QString keepPrivateTempDir()
 {
     if (g_privateDir.isEmpty())
         return {};
-    const QString dir = QFile::decodeName(g_privateDir);
-    if (QDir(dir).isEmpty()) {
+    if (QDir(QFile::decodeName(g_privateDir)).isEmpty()) {
         removePrivateTempDir();
         return {};
     }
-    // Kept for recovery under a name that the clean-up of abandoned folders leaves alone.
-    QByteArray kept = g_privateDir;
-    const qsizetype slash = kept.lastIndexOf('/');
-    kept.insert(slash + 1 + qsizetype(sizeof kPrivatePrefix - 1), "gerettet-");
-    struct stat st {};
-    const bool renamed = ::lstat(kept.constData(), &st) != 0 && ::rename(g_privateDir.constData(), kept.constData()) == 0;
+    // Out of the pattern that removeAbandonedTempDirs() takes; never over someone else's name.
+    QByteArray kept = g_privateDir + "-Seiten";
+    if (::renameat2(AT_FDCWD, g_privateDir.constData(), AT_FDCWD, kept.constData(), RENAME_NOREPLACE) != 0)
+        kept = g_privateDir;
+    g_privateDir.clear();
     if (g_privateDirFd >= 0) {
         ::close(g_privateDirFd);
         g_privateDirFd = -1;
     }
-    g_privateDir.clear();
-    return renamed ? QFile::decodeName(kept) : dir;
+    return QFile::decodeName(kept);
 }
 
 } // namespace kelvo

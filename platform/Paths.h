@@ -23,9 +23,9 @@ void removePrivateTempDir();
 // user's directories and anything else are left alone.
 void removeAbandonedTempDirs();
 // Leaves that directory and what is in it in place for good (the page bitmaps of a PDF that
-// could not be written, for recovery), renamed KelvoBild-gerettet-XXXXXX so that no later run
-// takes it for abandoned, and returns its name; the next privateTempDir() makes a new one. An
-// empty directory is removed instead; empty when nothing is kept.
+// could not be written, for recovery), renamed to "KelvoBild-XXXXXX-Seiten" so that no later
+// run takes it for abandoned, and returns its name; the next privateTempDir() makes a new one.
+// An empty directory is removed instead; empty when nothing is kept.
 QString keepPrivateTempDir();
 
 } // namespace kelvo
