@@ -24,6 +24,11 @@ void* openModuleIn(const std::string& dir, const std::string& fileName, std::str
 // names the module and the reason, once.
 void* loadModule(const std::string& fileName);
 
+// The path of a helper program of ours (such as the scanner worker), from the first
+// directory above that has the file, checked as a module is (and executable); empty, with
+// the reason in `why`, when there is none or it is refused.
+std::string findHelper(const std::string& fileName, std::string& why);
+
 // A symbol of a loaded module, or null.
 void* moduleSymbol(void* module, const char* name);
 
