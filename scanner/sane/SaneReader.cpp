@@ -193,10 +193,13 @@ int Receiver::receive()
     std::vector<char> buffer;
     for (;;) {
         int fd = -1;
-        if (!run_.channel->receive(buffer, &fd))
+        const size_t n = run_.channel->receive(buffer, &fd);
+        if (n == 0) {
+            run_.workerGone = true;
             return ACQUIRE_IO_ERROR;  // the worker crashed, or was given up on
+        }
         run_.alive();
-        Reader r(buffer.data(), buffer.size());
+        Reader r(buffer.data(), n);
         switch (r.type()) {
         case kPageStart: {
             const int number = r.i32();

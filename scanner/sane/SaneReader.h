@@ -63,6 +63,7 @@ struct Acquisition {
     // Watched from the caller's thread, without the lock.
     std::atomic<qint64> lastSignOfLife{0};  // steady clock in ms: a message from the worker
     std::atomic<bool> stopSent{false};
+    std::atomic<bool> workerGone{false};  // its messages ended before the acquisition did
     std::atomic<int> page{0};             // number of the page being read
     std::atomic<qint64> bytesRead{0};     // of that page so far
     std::atomic<qint64> bytesExpected{-1};  // of that page; -1 when the device does not know

@@ -369,20 +369,23 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     struct Joiner {
         std::thread& thread;
         SaneWorker& worker;
+        std::shared_ptr<WorkerChannel> channel;
         ~Joiner()
         {
             if (thread.joinable()) {
                 worker.kill();
+                channel->shutdown();
                 thread.join();
             }
         }
-    } joiner{reader, d->worker};
+    } joiner{reader, d->worker, run.channel};
 
     std::optional<int> stoppedWith;  // why the acquisition is being stopped
     ProgressThrottle progress(onProgress);
     qint64 stopAt = 0;
     bool stalled = false;
     bool killed = false;
+    qint64 killedAt = 0;
     for (;;) {
         if (d->cancelRequested && !stoppedWith) {
             stoppedWith = ACQUIRE_CANCELLED;
@@ -422,6 +425,10 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         const qint64 now = Acquisition::now();
         if (run.stop && stopAt == 0)
             stopAt = now;
+        if (killed && killedAt == 0)
+            killedAt = now;
+        if (killedAt > 0 && now - killedAt > kStopAnswer.count())
+            run.channel->shutdown();  // something it started still holds the socket open
         if (!killed && run.silentTooLong()) {
             // A worker stuck in the device, or deadlocked: given up on.
             stalled = true;
@@ -441,6 +448,8 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     d->maxWaiting = run.maxWaiting.load();
     d->pageBuffers = run.buffersMade.load();
     reader.join();
+    if (run.workerGone)
+        d->worker.kill();  // ended, or ending: reaped
     if (!d->worker.running())
         d->device.forget();  // opened again in a new worker next time
 

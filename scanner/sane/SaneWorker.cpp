@@ -39,11 +39,13 @@ bool onApplicationThread()
     return app && QThread::currentThread() == app->thread();
 }
 
-// Receives one message (and a descriptor sent with it). >0: its length; 0: the worker is
-// gone; -1: nothing there (only without waiting).
+// Receives one message (and a descriptor sent with it) into `buffer`, kept at full size so
+// that nothing is cleared per message. >0: its length; 0: the worker is gone; -1: nothing
+// there (only without waiting).
 ssize_t receiveMessage(int socket, std::vector<char>& buffer, int* fd, bool wait)
 {
-    buffer.resize(worker::kMaxMessage);
+    if (buffer.size() < worker::kMaxMessage)
+        buffer.resize(worker::kMaxMessage);
     iovec iov{buffer.data(), buffer.size()};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)];
     msghdr msg{};
@@ -74,7 +76,6 @@ ssize_t receiveMessage(int socket, std::vector<char>& buffer, int* fd, bool wait
                     ::close(received);
             }
         }
-        buffer.resize(static_cast<size_t>(n));
         return n;
     }
 }
@@ -108,9 +109,10 @@ bool WorkerChannel::send(const worker::Writer& w)
     }
 }
 
-bool WorkerChannel::receive(std::vector<char>& buffer, int* fd)
+size_t WorkerChannel::receive(std::vector<char>& buffer, int* fd)
 {
-    return receiveMessage(fd_, buffer, fd, true) > 0;
+    const ssize_t n = receiveMessage(fd_, buffer, fd, true);
+    return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 void WorkerChannel::shutdown()
@@ -221,9 +223,9 @@ void SaneWorker::kill()
 {
     if (pid_ <= 0)
         return;
+    // Its end of the socket closes as it dies: what it sent before is still read, then the end.
     ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
-    channel_->shutdown();
     reap(std::chrono::milliseconds(1000));
     // The channel stays with pages still out; a new one comes with the next start.
     channel_.reset();
@@ -236,9 +238,8 @@ bool SaneWorker::exited()
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) != pid_)
         return false;
-    ::kill(-pid_, SIGKILL);  // what it forked goes with it
+    ::kill(-pid_, SIGKILL);  // what it forked goes with it, closing the socket
     pid_ = -1;
-    channel_->shutdown();
     return true;
 }
 
@@ -252,16 +253,19 @@ bool SaneWorker::awaitType(uint32_t type, std::vector<char>& out, std::chrono::m
 {
     const auto until = Clock::now() + limit;
     const bool serveEvents = onApplicationThread();
+    std::vector<char> buffer;
     for (;;) {
         int fd = -1;
-        const ssize_t n = receiveMessage(channel_->fd(), out, &fd, false);
+        const ssize_t n = receiveMessage(channel_->fd(), buffer, &fd, false);
         if (fd >= 0)
             ::close(fd);
         if (n == 0)
             return false;
         if (n > 0) {
-            if (worker::Reader(out.data(), out.size()).type() == type)
+            if (worker::Reader(buffer.data(), static_cast<size_t>(n)).type() == type) {
+                out.assign(buffer.data(), buffer.data() + n);
                 return true;
+            }
             continue;
         }
         if ((abort && abort()) || Clock::now() >= until || exited())

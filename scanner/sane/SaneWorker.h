@@ -28,9 +28,9 @@ public:
     ~WorkerChannel();
     // Sends without waiting; false when the worker is gone or its socket full.
     bool send(const worker::Writer& w);
-    // The next message, waiting for it; a descriptor that came with it in *fd (else -1).
-    // False when the worker has gone. For one thread at a time.
-    bool receive(std::vector<char>& buffer, int* fd);
+    // The next message into `buffer`, waiting for it; its length, or 0 when the worker has
+    // gone. A descriptor that came with it in *fd (else -1). For one thread at a time.
+    size_t receive(std::vector<char>& buffer, int* fd);
     // Ends both directions: a thread waiting to receive returns at once.
     void shutdown();
     int fd() const { return fd_; }
@@ -54,9 +54,9 @@ public:
     // Ends the worker: its socket is closed, which ends a worker that waits for requests;
     // one that has not ended after `grace` is killed. Always reaped.
     void end(std::chrono::milliseconds grace = std::chrono::milliseconds(200));
-    // Kills the worker at once; a thread receiving from it sees the end.
+    // Kills the worker at once; a thread receiving from it reads what was sent, then the end.
     void kill();
-    // The worker has ended by itself (crashed): then it is reaped and its socket shut down.
+    // The worker has ended by itself (crashed): then it is reaped, with what it forked.
     bool exited();
 
     // A request and its answer of type `replyType`. Messages of other types in between are

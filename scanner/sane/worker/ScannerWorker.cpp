@@ -86,24 +86,30 @@ void sendMessage(const Writer& w, int fd = -1)
     }
 }
 
-// The next message; waits for it when `wait`. False when none is there.
-bool receive(std::vector<char>& buf, bool wait)
+// The next message, into `buf` (kept at full size: no clearing per message); its length, 0
+// when none is there (only without `wait`).
+size_t receive(std::vector<char>& buf, bool wait)
 {
-    buf.resize(kMaxMessage);
+    if (buf.size() < kMaxMessage)
+        buf.resize(kMaxMessage);
     for (;;) {
         const ssize_t n = ::recv(kSocket, buf.data(), buf.size(), wait ? 0 : MSG_DONTWAIT);
-        if (n > 0) {
-            buf.resize(static_cast<size_t>(n));
-            return true;
-        }
+        if (n > 0)
+            return static_cast<size_t>(n);
         if (n == 0)
             programGone();
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return false;
+            return 0;
         programGone();
     }
+}
+
+std::vector<char>& inbox()
+{
+    static std::vector<char> buf(kMaxMessage);
+    return buf;
 }
 
 // ---- test faults ----
@@ -318,9 +324,9 @@ struct Run {
     std::chrono::steady_clock::time_point toldAt{};
 };
 
-void handleDuringRun(Run& run, const std::vector<char>& buf)
+void handleDuringRun(Run& run, const std::vector<char>& buf, size_t n)
 {
-    Reader r(buf.data(), buf.size());
+    Reader r(buf.data(), n);
     switch (r.type()) {
     case kTaken:
         ++run.taken;
@@ -344,10 +350,10 @@ void handleDuringRun(Run& run, const std::vector<char>& buf)
 // Takes the messages that are there (or, with `wait`, waits for one first).
 void pump(Run& run, bool wait)
 {
-    std::vector<char> buf;
+    std::vector<char>& buf = inbox();
     bool first = true;
-    while (receive(buf, wait && first)) {
-        handleDuringRun(run, buf);
+    while (const size_t n = receive(buf, wait && first)) {
+        handleDuringRun(run, buf, n);
         first = false;
     }
 }
@@ -361,14 +367,12 @@ void tellProgress(Run& run, bool now)
     sendMessage(Writer(kProgress).i32(run.page).i64(run.bytesRead).i64(run.bytesExpected));
 }
 
-// A free buffer, the smallest spare that holds `want` bytes when there is one.
-Buffer& freeBuffer(int64_t want)
+// A free buffer: the largest spare, so that it seldom has to grow; a new one when none is free.
+Buffer& freeBuffer()
 {
     Buffer* best = nullptr;
     for (Buffer& b : g_buffers) {
-        if (b.busy)
-            continue;
-        if (!best || (b.size >= want && (best->size < want || b.size < best->size)))
+        if (!b.busy && (!best || b.size > best->size))
             best = &b;
     }
     if (best)
@@ -579,6 +583,14 @@ void acquire(Reader& r)
     run.multiPage = r.i32() != 0;
     PageEnd end;
     int sent = 0;
+    // The program maps the buffers afresh for each acquisition.
+    for (Buffer& b : g_buffers)
+        b.announced = false;
+    if (!g_handle) {
+        sendMessage(Writer(kFinished).i32(kEndedWithStatus).i32(SANE_STATUS_INVAL).i32(0).i32(0).i32(0));
+        sendMessage(Writer(kIdle));
+        return;
+    }
     for (int page = 1;; ++page) {
         // At most one page ahead: page N+1 is read while the program stores page N.
         while (!run.stop && run.taken < page - 2)
@@ -594,7 +606,7 @@ void acquire(Reader& r)
         sendMessage(Writer(kPageStart).i32(page));
         trimBuffers();
         std::vector<Frame> frames;
-        Buffer& b = freeBuffer(0);
+        Buffer& b = freeBuffer();
         end = readPage(run, b, frames);
         if (end.kind != kEndedWithStatus || end.status != SANE_STATUS_GOOD)
             break;
@@ -643,10 +655,10 @@ int main()
     SANE_Int version = 0;
     if (sane_init(&version, nullptr) != SANE_STATUS_GOOD)
         return 2;
-    std::vector<char> buf;
+    std::vector<char>& buf = inbox();
     for (;;) {
-        receive(buf, true);
-        Reader r(buf.data(), buf.size());
+        const size_t n = receive(buf, true);
+        Reader r(buf.data(), n);
         switch (r.type()) {
         case kListDevices: listDevices(); break;
         case kOpen: openDevice(r); break;
