@@ -411,13 +411,19 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
                 --run.pagesWaiting;
             }
             run.changed.notify_all();
-            // The worker may read one page further; the time spent storing is not its silence.
-            d->worker.send(worker::Writer(worker::kTaken));
-            run.alive();
             if (answer != ACQUIRE_SUCCESS && !stoppedWith) {
                 stoppedWith = answer;
                 run.requestStop();
             }
+            if (d->cancelRequested && !stoppedWith) {
+                stoppedWith = ACQUIRE_CANCELLED;
+                run.requestStop();
+            }
+            // Unless stopping, the worker may read one page further (a stop goes first, so it
+            // never starts another sheet); the time spent storing is not its silence.
+            if (!run.stop)
+                d->worker.send(worker::Writer(worker::kTaken));
+            run.alive();
             continue;
         }
         if (finished)
