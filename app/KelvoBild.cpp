@@ -54,6 +54,7 @@ int run(int argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
 
     const int terminationFd = kelvo::installTerminationHandlers();
+    kelvo::removeAbandonedTempDirs();
     kelvo::prepareDisplayMode();
     int qtArgc = 1;
     QApplication app(qtArgc, argv);

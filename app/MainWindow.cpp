@@ -329,6 +329,9 @@ void TKelvoScan::formCreate(const QStringList& argv, const CommandLineResult& r)
         m_session.PageCounter = *r.pageCounter;
     for (const QString& refused : r.refused)
         showMessageBox(this, refused, QStringLiteral("Parameter"), MB_OK);
+    // An unattended scan that will not run still answers its caller.
+    if (m_settings.RunMode == 'S' && m_settings.ExitAfterRun && (!r.completed() || r.targetRefused))
+        m_scan->handOffNothingStored();
     if (!r.completed()) {
         showErrorBox(this, r.conversionError, kTitle);
         // Without a display nobody could ever close the window.

@@ -99,6 +99,11 @@ void ScanSession::salvage()
     finish();
 }
 
+void ScanSession::handOffNothingStored()
+{
+    WriteHandOff(toNarrow(m_session.LastPageFile), 0, "S", m_handOffDirectory, m_notifier);
+}
+
 QString ScanSession::summary() const
 {
     const int pages = m_pages.storedInSession();

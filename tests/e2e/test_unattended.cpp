@@ -97,6 +97,34 @@ TEST_F(Unattended, ScannerFaultsAreReportedAndStoredPagesHandedOff)
     }
 }
 
+TEST_F(Unattended, OddTargetsStoreEveryPageOrAnswerTheCaller)
+{
+    // A name as long as the file system allows is stored page by page; a command line that
+    // is refused scans nothing but still hands off, so a waiting caller is not left waiting.
+    const QString longest = QString(246, QLatin1Char('L')) + QStringLiteral("01.JPG");  // 252 bytes
+    const struct {
+        const char* name;
+        QStringList args;
+        int pages;
+        QByteArray handOff;
+    } cases[] = {
+        {"LongestName", {"-S", "/X", "/P50", longest}, 10, QFile::encodeName(longest.left(246) + QStringLiteral("0A.JPG")) + "'10'S"},
+        {"NameTooLong", {"-S", "/X", "/P50", out(QString(256, QLatin1Char('N')) + QStringLiteral("01.JPG"))}, 0, "'0'S"},
+        {"NumberThatDoesNotConvert", {"-S", "/X", "/Pabc", out(QStringLiteral("Z01.JPG"))}, 0, "'0'S"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProgramRun r = run(c.args, "test-picture=Grid");
+        EXPECT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
+        EXPECT_EQ(r.handOff, c.handOff) << r.stderrText.toStdString();
+        QStringList stored = filesIn(dir.path()).filter(QRegularExpression(QStringLiteral("^L+0.\\.JPG$")));
+        EXPECT_EQ(stored.size() + files.size(), c.pages);
+        EXPECT_TRUE(filesIn(dir.path()).filter(QRegularExpression(QStringLiteral("^\\."))).isEmpty());
+        for (const QString& f : stored)
+            QFile::remove(dir.path() + QLatin1Char('/') + f);
+    }
+}
+
 TEST_F(Unattended, WithoutADisplaySourceListAndOptionsDialogAreSkipped)
 {
     const ProgramRun r = run({"-S", "/S", "/J", "/X", "/G", "/P50", out(QStringLiteral("K01.JPG"))}, "test-picture=Grid");

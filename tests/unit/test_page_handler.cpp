@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -286,11 +287,13 @@ TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
         session = SessionState();
         ui.messages.clear();
         ui.answers = c.answers;
-        handler.beginSession();
         settings.ExitAfterRun = c.exitAfterRun;
         settings.OutputFormat = QStringLiteral("PNG");
         for (const QString& e : c.existing)
             ASSERT_TRUE(touch(e));
+        // Older than the session by more than the file clock's coarseness: an earlier run's.
+        QThread::msleep(40);
+        handler.beginSession();
         const QString stem = c.existing.isEmpty() ? QString() : c.existing.first().left(1);
         settings.TargetFileName = c.existing.isEmpty() ? path(QStringLiteral("Z.PNG")) : path(stem + QStringLiteral("1.PNG"));
         QStringList stored;
