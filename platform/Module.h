@@ -3,7 +3,8 @@
 // benchmarks; trusted like LD_LIBRARY_PATH), else next to the executable, else in the installed
 // module directory (relative to the executable, then where this build and the Debian package
 // install it); never relative to the working directory. A file anyone but its owner may
-// change is refused: it would run as the user.
+// change is refused: it would run as the user. Helper programs of ours (the scanner worker)
+// are found in the same places under the same rules.
 #pragma once
 
 #include <string>
