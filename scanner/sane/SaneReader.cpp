@@ -181,9 +181,9 @@ int Receiver::finished(Reader& r) const
         break;
     }
     // A device that has delivered pages and then answers with nonsense (parameters of no
-    // size, an end without data, an invalid request) has lost its connection: the net
-    // backend does that once saned is gone.
-    if (sheets_ > 0 && (result == ACQUIRE_BAD_DATA || result == ACQUIRE_FAILED))
+    // size, an end without data, an invalid request, access denied to what it just gave)
+    // has lost its connection: the net backend does that once saned is gone.
+    if (sheets_ > 0 && (result == ACQUIRE_BAD_DATA || result == ACQUIRE_FAILED || result == ACQUIRE_ACCESS_DENIED))
         result = ACQUIRE_IO_ERROR;
     return result;
 }
