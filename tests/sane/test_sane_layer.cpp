@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QPushButton>
@@ -136,6 +137,23 @@ Scan scan(SaneTwain& twain, const Request& r, const std::function<int(Scan&)>& o
             s.events.push_back("progress " + std::to_string(p.page));
         });
     return s;
+}
+
+// Children of this process that have ended and were not waited for.
+int zombieChildren()
+{
+    int zombies = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid …: the command may hold spaces, so read after the last ')'.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[0] == "Z" && fields[1].toLongLong() == QCoreApplication::applicationPid())
+            ++zombies;
+    }
+    return zombies;
 }
 
 // Pixels a SANE test device gives for a length in mm: it truncates.
@@ -685,6 +703,7 @@ TEST_F(SaneLayer, BackendThatCrashesOrDeadlocksCostsOnlyItsWorker)
         EXPECT_EQ(s.result, ACQUIRE_IO_ERROR);
         EXPECT_EQ(s.pages.size(), 2u);
         EXPECT_TRUE(broken.openDeviceName().isEmpty());
+        EXPECT_EQ(zombieChildren(), 0);  // the worker was killed and waited for
         r.feeder = false;
         s = scan(broken, r);
         EXPECT_EQ(s.result, ACQUIRE_SUCCESS);
