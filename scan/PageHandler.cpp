@@ -81,7 +81,7 @@ QString PageHandler::nameToStore(const QString& name)
         && !storedByAnotherRun(QFile::encodeName(name), m_sessionBegan)) {
         const int answer = m_ui.messageBox(
             QStringLiteral("Die Datei „%1“ existiert bereits. Vorhandene Dateien ersetzen?").arg(name),
-            QStringLiteral("Scannen"), MB_YESNO);
+            QStringLiteral("Scannen"), MB_YESNO | MB_DEFBUTTON2);
         m_clash = answer == IDYES ? Clash::Replace : Clash::Avoid;
     }
     // A file of ours that the caller has moved away is no longer there to be replaced; a page

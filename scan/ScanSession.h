@@ -40,6 +40,7 @@ public:
 
 private:
     void negotiate();
+    int pageAcquired(Bitmap& page);
     void writePdf();
     void finish(); // steps after the chain: hand-off, counter, viewer, temporary files
     QString summary() const;

@@ -7,11 +7,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace kelvo::test;
 
@@ -134,4 +137,33 @@ TEST_F(Unattended, WithoutADisplaySourceListAndOptionsDialogAreSkipped)
         << r.stderrText.toStdString();
     EXPECT_EQ(files.size(), 10);
     EXPECT_EQ(r.handOff, QFile::encodeName(out(QStringLiteral("K0A.JPG"))) + "'10'S");
+}
+
+// Without a usable display, a mode that waits for a user says in one line why it ends, and
+// ends with 0 instead of running until it is killed.
+TEST_F(Unattended, InteractiveModesWithoutADisplaySayWhyAndEnd)
+{
+    const QString page = out(QStringLiteral("seite.png"));
+    ASSERT_TRUE(QImage(20, 10, QImage::Format_RGB32).save(page));
+    const struct {
+        QStringList args;
+        QMap<QString, QString> env;
+        QString line;
+    } cases[] = {
+        {{page}, {}, "Keine Anzeige (DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt): „" + page + "“ kann nicht angezeigt werden, das Programm endet."},
+        {{page}, {{QStringLiteral("DISPLAY"), QStringLiteral(":199")}},
+         "Keine Anzeige (die Anzeige „:199“ antwortet nicht): „" + page + "“ kann nicht angezeigt werden, das Programm endet."},
+        {{}, {}, "Keine Anzeige (DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt): ohne Fenster gibt es nichts anzuzeigen, das Programm endet."},
+        {{"-S"}, {}, "Keine Anzeige (DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt): -S ohne /X wartet auf einen Klick auf Scannen, das Programm endet; unbeaufsichtigt scannt -S /X."},
+        {{"-A"}, {}, "Parameter: -A (Audio) wird noch nicht unterstützt!"},
+        {{"-C", page}, {}, "Parameter: -C (Clipboard/Grabber) wird noch nicht unterstützt!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        std::unique_ptr<QProcess> p(startProgram(dir.path(), c.args, c.env));
+        const ProgramRun r = finishProgram(*p, dir.path(), {}, 30000);
+        EXPECT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
+        EXPECT_EQ(r.messages, QStringList{c.line});
+        EXPECT_EQ(r.handOff, "<none>");
+    }
 }

@@ -314,7 +314,7 @@ TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
         EXPECT_EQ(ui.messages.size(), c.questions);
         if (c.questions) {
             EXPECT_EQ(ui.messages.first().text, "Die Datei „" + path(stem + "1.PNG") + "“ existiert bereits. Vorhandene Dateien ersetzen?");
-            EXPECT_EQ(ui.messages.first().flags, MB_YESNO);
+            EXPECT_EQ(ui.messages.first().flags, MB_YESNO | MB_DEFBUTTON2);
         }
         for (const QString& e : c.existing) {
             if (!c.written.contains(e)) {
