@@ -62,32 +62,36 @@ std::vector<std::string> moduleDirectories()
     return dirs;
 }
 
-void* openModuleIn(const std::string& dir, const std::string& fileName, std::string& why)
+namespace {
+
+// What is wrong with `dir`/`fileName` as code to run; empty when nothing.
+std::string refused(const std::string& dir, const std::string& fileName)
 {
-    if (dir.empty() || dir[0] != '/') {
-        why = "kein absoluter Pfad: " + dir;
-        return nullptr;
-    }
+    if (dir.empty() || dir[0] != '/')
+        return "kein absoluter Pfad: " + dir;
     const std::string path = dir + "/" + fileName;
     struct stat dirSt {};
-    if (::stat(dir.c_str(), &dirSt) != 0 || !S_ISDIR(dirSt.st_mode)) {
-        why = path + ": Verzeichnis fehlt";
-        return nullptr;
-    }
+    if (::stat(dir.c_str(), &dirSt) != 0 || !S_ISDIR(dirSt.st_mode))
+        return path + ": Verzeichnis fehlt";
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        why = path + ": " + std::strerror(errno);
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = path + ": keine gewöhnliche Datei";
-        return nullptr;
-    }
+    if (::lstat(path.c_str(), &st) != 0)
+        return path + ": " + std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return path + ": keine gewöhnliche Datei";
     for (const std::string& problem : {untrusted(st, "Datei"), untrusted(dirSt, "Verzeichnis")})
-        if (!problem.empty()) {
-            why = path + ": " + problem;
-            return nullptr;
-        }
+        if (!problem.empty())
+            return path + ": " + problem;
+    return {};
+}
+
+} // namespace
+
+void* openModuleIn(const std::string& dir, const std::string& fileName, std::string& why)
+{
+    why = refused(dir, fileName);
+    if (!why.empty())
+        return nullptr;
+    const std::string path = dir + "/" + fileName;
     ::dlerror();
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
@@ -130,6 +134,25 @@ void* loadModule(const std::string& fileName)
     }
     loaded.emplace(fileName, handle);
     return handle;
+}
+
+std::string findHelper(const std::string& fileName, std::string& why)
+{
+    const std::vector<std::string> dirs = moduleDirectories();
+    for (const std::string& dir : dirs) {
+        struct stat st {};
+        if (::stat((dir + "/" + fileName).c_str(), &st) != 0)
+            continue; // not there: look on
+        // The first one found decides: a refused helper is not replaced by another.
+        why = refused(dir, fileName);
+        if (why.empty() && ::access((dir + "/" + fileName).c_str(), X_OK) != 0)
+            why = dir + "/" + fileName + ": nicht ausführbar";
+        return why.empty() ? dir + "/" + fileName : std::string();
+    }
+    why = "nicht gefunden in";
+    for (const std::string& dir : dirs)
+        why += " " + dir;
+    return {};
 }
 
 void* moduleSymbol(void* module, const char* name)

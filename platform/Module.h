@@ -3,7 +3,8 @@
 // benchmarks; trusted like LD_LIBRARY_PATH), else next to the executable, else in the installed
 // module directory (relative to the executable, then where this build and the Debian package
 // install it); never relative to the working directory. A file anyone but its owner may
-// change is refused: it would run as the user.
+// change is refused: it would run as the user. Helper programs of ours (the scanner worker)
+// are found in the same places under the same rules.
 #pragma once
 
 #include <string>
@@ -23,6 +24,11 @@ void* openModuleIn(const std::string& dir, const std::string& fileName, std::str
 // for the life of the process. Null when it cannot be loaded; then one line on standard error
 // names the module and the reason, once.
 void* loadModule(const std::string& fileName);
+
+// The path of a helper program of ours (such as the scanner worker), from the first
+// directory above that has the file, checked as a module is (and executable); empty, with
+// the reason in `why`, when there is none or it is refused.
+std::string findHelper(const std::string& fileName, std::string& why);
 
 // A symbol of a loaded module, or null.
 void* moduleSymbol(void* module, const char* name);

@@ -2,16 +2,13 @@
 
 #include "scanner/sane/SaneMapping.h"
 #include "scanner/sane/SaneOptions.h"
+#include "scanner/sane/SaneWorker.h"
 
 #include <sane/saneopts.h>
 
 #include <QtGlobal>
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
-
-#include <signal.h>
 
 namespace kelvo {
 
@@ -26,66 +23,24 @@ const char* const kBlankPageOptions[] = {"swskip", "blank-page-skip", "skip-blan
 const char* const kAutoRotateOptions[] = {"swderotate", "auto-rotate", "autorotate", "rotate-auto"};
 const char* const kDuplexOptions[] = {"duplex", "adf-mode"};
 
-std::atomic<bool> g_saneAlive{false};
-
-class SaneLibrary {
-public:
-    // Never destroyed: an exit() from elsewhere (Qt's, when the X server dies) must not pull
-    // the library away under a reader thread that is still in the backend.
-    static SaneLibrary& instance()
-    {
-        static SaneLibrary* library = new SaneLibrary;
-        return *library;
-    }
-    bool ok() const { return ok_; }
-
-private:
-    SaneLibrary()
-    {
-        // Network backends (net, airscan) write to sockets whose far end may be gone (saned
-        // killed, a scanner switched off): that must be an error, not the end of the
-        // process. Left alone when the program has its own handler.
-        struct sigaction current {};
-        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-            std::signal(SIGPIPE, SIG_IGN);
-        SANE_Int version = 0;
-        ok_ = sane_init(&version, nullptr) == SANE_STATUS_GOOD;
-        g_saneAlive = ok_;
-    }
-    ~SaneLibrary()
-    {
-        if (ok_) {
-            g_saneAlive = false;
-            sane_exit();
-        }
-    }
-    bool ok_ = false;
-};
-
 } // namespace
 
-bool saneAvailable()
-{
-    return SaneLibrary::instance().ok();
-}
-
-bool saneAlive()
-{
-    return g_saneAlive;
-}
-
-std::vector<ScannerDevice> listDevices()
+std::vector<ScannerDevice> listDevices(SaneWorker& worker)
 {
     std::vector<ScannerDevice> out;
-    const SANE_Device** list = nullptr;
-    if (sane_get_devices(&list, SANE_FALSE) != SANE_STATUS_GOOD || !list)
+    std::vector<char> reply;
+    if (!worker.start() || !worker.call(worker::Writer(worker::kListDevices), worker::kDevices, reply, stallLimit()))
         return out;
-    for (const SANE_Device** d = list; *d; ++d) {
-        if (!(*d)->name)
-            continue;
-        out.push_back({QByteArray((*d)->name), QString::fromUtf8((*d)->vendor ? (*d)->vendor : ""),
-                       QString::fromUtf8((*d)->model ? (*d)->model : ""),
-                       QString::fromUtf8((*d)->type ? (*d)->type : "")});
+    worker::Reader r(reply.data(), reply.size());
+    const uint32_t n = r.u32();
+    for (uint32_t i = 0; i < n && r.ok(); ++i) {
+        const std::string name = r.str();
+        const std::string vendor = r.str();
+        const std::string model = r.str();
+        const std::string type = r.str();
+        if (r.ok())
+            out.push_back({QByteArray::fromStdString(name), QString::fromStdString(vendor),
+                           QString::fromStdString(model), QString::fromStdString(type)});
     }
     return out;
 }
@@ -124,8 +79,27 @@ QString titleOf(const ScannerDevice& dev)
 }
 } // namespace
 
+namespace {
+// Devices held open by the sessions of this process (GUI thread only): a backend in another
+// worker process would not know.
+std::vector<QByteArray>& heldDevices()
+{
+    static std::vector<QByteArray> held;
+    return held;
+}
+} // namespace
+
+SaneDevice::~SaneDevice()
+{
+    close();
+}
+
 int SaneDevice::open(const QByteArray& chosen)
 {
+    if (isOpen && !worker.running())
+        forget();  // its worker has gone: opened again in a new one
+    if (!worker.start())
+        return ACQUIRE_NO_DEVICE;
     QByteArray wanted = chosen;
     if (wanted.isEmpty())
         wanted = qgetenv("SANE_DEFAULT_DEVICE");
@@ -133,20 +107,27 @@ int SaneDevice::open(const QByteArray& chosen)
     // backend to look around the network, which takes seconds.
     std::vector<ScannerDevice> devices;
     if (wanted.isEmpty()) {
-        devices = listDevices();
+        devices = listDevices(worker);
         if (devices.empty())
             return ACQUIRE_NO_DEVICE;
         wanted = devices.front().name;
     }
-    if (handle && wanted == name)
+    if (isOpen && wanted == name)
         return ACQUIRE_SUCCESS;
     close();
-    SANE_Handle h = nullptr;
-    const SANE_Status status = sane_open(wanted.constData(), &h);
-    if (status != SANE_STATUS_GOOD || !h)
-        return openResultFromStatus(status);
-    handle = h;
+    std::vector<QByteArray>& held = heldDevices();
+    if (std::find(held.begin(), held.end(), wanted) != held.end())
+        return ACQUIRE_DEVICE_BUSY;
+    std::vector<char> reply;
+    if (!worker.start()
+        || !worker.call(worker::Writer(worker::kOpen).str(wanted.toStdString()), worker::kOpened, reply, stallLimit()))
+        return ACQUIRE_OPEN_FAILED;
+    const auto opened = static_cast<SANE_Status>(worker::Reader(reply.data(), reply.size()).i32());
+    if (opened != SANE_STATUS_GOOD)
+        return openResultFromStatus(opened);
+    isOpen = true;
     name = wanted;
+    held.push_back(name);
     // Listed only when the first device was taken: then the title is at hand.
     title = devices.empty() ? QString() : titleOf(devices.front());
     return ACQUIRE_SUCCESS;
@@ -156,7 +137,7 @@ QString SaneDevice::dialogTitle()
 {
     if (title.isEmpty()) {
         title = QString::fromUtf8(name);
-        for (const ScannerDevice& dev : listDevices()) {
+        for (const ScannerDevice& dev : listDevices(worker)) {
             if (dev.name == name)
                 title = titleOf(dev);
         }
@@ -164,25 +145,23 @@ QString SaneDevice::dialogTitle()
     return title;
 }
 
-void SaneDevice::abandon()
+void SaneDevice::forget()
 {
-    handle = nullptr;
+    std::vector<QByteArray>& held = heldDevices();
+    if (isOpen)
+        held.erase(std::remove(held.begin(), held.end(), name), held.end());
+    isOpen = false;
     name.clear();
     title.clear();
-    cancelPending = false;
 }
 
 void SaneDevice::close()
 {
-    if (handle && saneAlive()) {
-        if (cancelPending)
-            sane_cancel(handle);
-        sane_close(handle);
+    if (isOpen && worker.running()) {
+        std::vector<char> reply;
+        worker.call(worker::Writer(worker::kClose), worker::kClosed, reply, std::chrono::milliseconds(500));
     }
-    cancelPending = false;
-    handle = nullptr;
-    name.clear();
-    title.clear();
+    forget();
 }
 
 namespace {

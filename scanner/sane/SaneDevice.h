@@ -1,5 +1,4 @@
-// The SANE library and one device: initialised once per process, the list of devices, the
-// device to use (chosen in the list, else SANE_DEFAULT_DEVICE, else the first listed), the
+// The SANE devices as the scanner worker sees them: the list of devices, the device to use (chosen in the list, else SANE_DEFAULT_DEVICE, else the first listed), the
 // codes for SANE's statuses, and the negotiated settings put onto the device's options
 // (the source first, the scan area last) and read back for what the device really does.
 #pragma once
@@ -20,36 +19,41 @@ namespace kelvo {
 
 class SaneOptions;
 
-// sane_init succeeded (tried once, on first use; sane_exit runs when the process ends).
-bool saneAvailable();
-// Between sane_init and sane_exit: SANE calls are allowed.
-bool saneAlive();
+class SaneWorker;
 
-std::vector<ScannerDevice> listDevices();
+// The devices the worker's SANE finds (empty when it cannot be asked).
+std::vector<ScannerDevice> listDevices(SaneWorker& worker);
 
 // The acquisition result for a SANE status (of sane_start, sane_read, …), and for that of
 // sane_open.
 int resultFromStatus(SANE_Status status);
 int openResultFromStatus(SANE_Status status);
 
-// One open device.
+// One device, open in the scanner worker.
 struct SaneDevice {
-    SANE_Handle handle = nullptr;
+    explicit SaneDevice(SaneWorker& w)
+        : worker(w)
+    {
+    }
+    ~SaneDevice();
+    SaneDevice(const SaneDevice&) = delete;
+    SaneDevice& operator=(const SaneDevice&) = delete;
+
+    SaneWorker& worker;
+    bool isOpen = false;
     QByteArray name;
     QString title;  // "vendor model (name)", found when first needed: see dialogTitle()
-    // Something was started since the last sane_cancel. A second sane_cancel can fail on
-    // a network backend whose connection is gone, so it is sent only when needed.
-    bool cancelPending = false;
 
     // Opens `chosen`, else SANE_DEFAULT_DEVICE, else the first device listed; keeps the
-    // device open when it is that one already. ACQUIRE_SUCCESS or the failure's code.
+    // device open when it is that one already (and its worker still runs). A device another
+    // session of this process holds is busy. ACQUIRE_SUCCESS or the failure's code.
     int open(const QByteArray& chosen);
     // "vendor model (name)" for dialogs; looks the device up when it was opened by name.
     QString dialogTitle();
-    // Cancels what runs and closes. Safe to call twice, and after the connection is gone.
+    // Cancels what runs and closes, within half a second (else the worker is ended).
     void close();
-    // Forgets the device without a call to it: a thread is still stuck inside it.
-    void abandon();
+    // Forgets the device: its worker has gone.
+    void forget();
 };
 
 // What the scan session negotiated, in the layer's own terms.

@@ -4,41 +4,131 @@
 #include <cmath>
 #include <cstring>
 
+#include "scanner/sane/SaneWorker.h"
+
 namespace kelvo {
 
+namespace {
+// The bytes a value of this option takes (none for a button).
+size_t valueSize(const SANE_Option_Descriptor* d)
+{
+    return d && d->type != SANE_TYPE_BUTTON && d->size > 0 ? static_cast<size_t>(d->size) : 0;
+}
+} // namespace
 
-SaneOptions::SaneOptions(SANE_Handle handle)
-    : handle_(handle)
+
+// A descriptor rebuilt from the worker's message, owning its strings and constraint.
+struct SaneOptions::Descriptor {
+    SANE_Option_Descriptor d{};
+    std::string name, title, desc;
+    SANE_Range range{};
+    std::vector<SANE_Word> words;
+    std::vector<std::string> strings;
+    std::vector<SANE_String_Const> stringPointers;
+};
+
+SaneOptions::SaneOptions(SaneWorker& worker)
+    : worker_(worker)
 {
     reload();
 }
 
+SaneOptions::~SaneOptions() = default;
+
 void SaneOptions::reload()
 {
+    // A descriptor a caller still looks at while it sets a value stays valid until the
+    // reload after that.
+    retired_ = std::move(descriptors_);
+    descriptors_.clear();
     names_.clear();
     count_ = 0;
-    if (!handle_)
+    std::vector<char> reply;
+    if (!worker_.running()
+        || !worker_.call(worker::Writer(worker::kDescriptors), worker::kDescriptorList, reply, stallLimit()))
         return;
-    // Option 0 holds the number of options.
-    if (!sane_get_option_descriptor(handle_, 0))
+    worker::Reader r(reply.data(), reply.size());
+    const int n = r.i32();
+    if (!r.ok() || n < 1)
         return;
-    SANE_Int n = 0;
-    if (sane_control_option(handle_, 0, SANE_ACTION_GET_VALUE, &n, nullptr) != SANE_STATUS_GOOD || n < 1)
-        return;
-    count_ = n;
-    names_.resize(static_cast<size_t>(n));
+    std::vector<std::unique_ptr<Descriptor>> list(static_cast<size_t>(n));
+    std::vector<QByteArray> names(static_cast<size_t>(n));
     for (int i = 1; i < n; ++i) {
-        const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle_, i);
-        if (d && d->name)
-            names_[static_cast<size_t>(i)] = QByteArray(d->name);
+        if (r.i32() == 0)
+            continue;
+        auto o = std::make_unique<Descriptor>();
+        o->name = r.str();
+        o->title = r.str();
+        o->desc = r.str();
+        o->d.type = static_cast<SANE_Value_Type>(r.i32());
+        o->d.unit = static_cast<SANE_Unit>(r.i32());
+        o->d.size = r.i32();
+        o->d.cap = r.i32();
+        o->d.constraint_type = static_cast<SANE_Constraint_Type>(r.i32());
+        if (o->d.constraint_type == SANE_CONSTRAINT_RANGE) {
+            o->range.min = r.i32();
+            o->range.max = r.i32();
+            o->range.quant = r.i32();
+            o->d.constraint.range = &o->range;
+        } else if (o->d.constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+            const int32_t count = r.i32();
+            if (!r.ok() || count < 0 || count > 1 << 20)
+                return;
+            o->words.push_back(count);
+            for (int32_t k = 0; k < count; ++k)
+                o->words.push_back(r.i32());
+            o->d.constraint.word_list = o->words.data();
+        } else if (o->d.constraint_type == SANE_CONSTRAINT_STRING_LIST) {
+            const uint32_t count = r.u32();
+            if (!r.ok() || count > 1 << 16)
+                return;
+            for (uint32_t k = 0; k < count; ++k)
+                o->strings.push_back(r.str());
+            for (const std::string& str : o->strings)
+                o->stringPointers.push_back(str.c_str());
+            o->stringPointers.push_back(nullptr);
+            o->d.constraint.string_list = o->stringPointers.data();
+        }
+        if (!r.ok())
+            return;
+        o->d.name = o->name.c_str();
+        o->d.title = o->title.c_str();
+        o->d.desc = o->desc.c_str();
+        names[static_cast<size_t>(i)] = QByteArray::fromStdString(o->name);
+        list[static_cast<size_t>(i)] = std::move(o);
     }
+    descriptors_ = std::move(list);
+    names_ = std::move(names);
+    count_ = n;
 }
 
 const SANE_Option_Descriptor* SaneOptions::descriptor(int index) const
 {
-    if (!handle_ || index <= 0 || index >= count_)
+    if (index <= 0 || index >= count_ || !descriptors_[static_cast<size_t>(index)])
         return nullptr;
-    return sane_get_option_descriptor(handle_, index);
+    return &descriptors_[static_cast<size_t>(index)]->d;
+}
+
+SANE_Status SaneOptions::call(int index, SANE_Action action, void* value, size_t size, SANE_Int* info) const
+{
+    if (info)
+        *info = 0;
+    std::vector<char> reply;
+    worker::Writer w(worker::kControl);
+    w.i32(index).i32(action).bytes(value, value ? size : 0).u32(value ? 1 : 0);
+    if (!worker_.running() || !worker_.call(w, worker::kControlled, reply, stallLimit()))
+        return SANE_STATUS_IO_ERROR;
+    worker::Reader r(reply.data(), reply.size());
+    const auto status = static_cast<SANE_Status>(r.i32());
+    const SANE_Int got = r.i32();
+    const std::string back = r.str();
+    if (!r.ok())
+        return SANE_STATUS_IO_ERROR;
+    if (info)
+        *info = got;
+    if (value)
+        std::memcpy(value, back.data(), std::min(size, back.size()));
+    return status;
 }
 
 int SaneOptions::find(const char* name) const
@@ -81,7 +171,7 @@ std::optional<bool> SaneOptions::getBool(int index) const
     if (!d || d->type != SANE_TYPE_BOOL || !isReadable(index))
         return std::nullopt;
     SANE_Word w = 0;
-    if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, &w, nullptr) != SANE_STATUS_GOOD)
+    if (call(index, SANE_ACTION_GET_VALUE, &w, sizeof w, nullptr) != SANE_STATUS_GOOD)
         return std::nullopt;
     return w != SANE_FALSE;
 }
@@ -92,7 +182,7 @@ std::optional<double> SaneOptions::getNumber(int index) const
     if (!d || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED) || !isReadable(index))
         return std::nullopt;
     std::vector<SANE_Word> words(static_cast<size_t>(d->size) / sizeof(SANE_Word) + 1, 0);
-    if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, words.data(), nullptr) != SANE_STATUS_GOOD)
+    if (call(index, SANE_ACTION_GET_VALUE, words.data(), words.size() * sizeof(SANE_Word), nullptr) != SANE_STATUS_GOOD)
         return std::nullopt;
     return d->type == SANE_TYPE_FIXED ? SANE_UNFIX(words[0]) : static_cast<double>(words[0]);
 }
@@ -103,7 +193,7 @@ std::optional<QByteArray> SaneOptions::getString(int index) const
     if (!d || d->type != SANE_TYPE_STRING || !isReadable(index))
         return std::nullopt;
     std::vector<char> buf(static_cast<size_t>(d->size) + 1, '\0');
-    if (sane_control_option(handle_, index, SANE_ACTION_GET_VALUE, buf.data(), nullptr) != SANE_STATUS_GOOD)
+    if (call(index, SANE_ACTION_GET_VALUE, buf.data(), buf.size(), nullptr) != SANE_STATUS_GOOD)
         return std::nullopt;
     buf.back() = '\0';
     return QByteArray(buf.data());
@@ -146,7 +236,7 @@ ValueConstraint SaneOptions::numberConstraint(int index) const
 bool SaneOptions::control(int index, void* value)
 {
     SANE_Int info = 0;
-    const SANE_Status status = sane_control_option(handle_, index, SANE_ACTION_SET_VALUE, value, &info);
+    const SANE_Status status = call(index, SANE_ACTION_SET_VALUE, value, valueSize(descriptor(index)), &info);
     if (info & SANE_INFO_RELOAD_OPTIONS)
         reload();
     return status == SANE_STATUS_GOOD;
@@ -237,7 +327,7 @@ std::vector<SaneOptions::Saved> SaneOptions::save() const
         if (!d || !isReadable(i) || !isSettable(i))
             continue;
         Saved s{i, names_[static_cast<size_t>(i)], std::vector<unsigned char>(static_cast<size_t>(d->size) + 1, 0)};
-        if (sane_control_option(handle_, i, SANE_ACTION_GET_VALUE, s.value.data(), nullptr) == SANE_STATUS_GOOD)
+        if (call(i, SANE_ACTION_GET_VALUE, s.value.data(), s.value.size(), nullptr) == SANE_STATUS_GOOD)
             out.push_back(std::move(s));
     }
     return out;
@@ -254,7 +344,7 @@ void SaneOptions::restore(const std::vector<Saved>& saved)
             if (!d || !isSettable(i) || static_cast<size_t>(d->size) + 1 != s.value.size())
                 continue;
             std::vector<unsigned char> current(s.value.size(), 0);
-            if (sane_control_option(handle_, i, SANE_ACTION_GET_VALUE, current.data(), nullptr) == SANE_STATUS_GOOD
+            if (call(i, SANE_ACTION_GET_VALUE, current.data(), current.size(), nullptr) == SANE_STATUS_GOOD
                 && current == s.value)
                 continue;
             std::vector<unsigned char> v = s.value;

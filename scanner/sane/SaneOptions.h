@@ -1,5 +1,7 @@
 // Access to an open SANE device's options by name: descriptors, typed get and set with the
-// value read back, and saving and restoring all values.
+// value read back, and saving and restoring all values. The device is open in the scanner
+// worker: descriptors come from there with their strings and constraints and are rebuilt
+// here, and every get and set is one request to it.
 #pragma once
 
 #include "scanner/sane/SaneFrame.h"
@@ -9,20 +11,24 @@
 
 #include <sane/sane.h>
 
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace kelvo {
 
-// One open device's options. Descriptors are fetched fresh on every use and the name index
-// is rebuilt whenever a change reports SANE_INFO_RELOAD_OPTIONS, so constraints and the
-// active state are always current. Every set reads the value back (the backend may have
-// rounded or clamped it).
+class SaneWorker;
+
+// One open device's options. Descriptors are fetched again (and the name index rebuilt)
+// whenever a change reports SANE_INFO_RELOAD_OPTIONS, so constraints and the active state are
+// always current. Every set reads the value back (the backend may have rounded or clamped it).
+// Once the worker has gone, there are no options and nothing is set.
 class SaneOptions {
 public:
-    explicit SaneOptions(SANE_Handle handle);
+    explicit SaneOptions(SaneWorker& worker);
+    ~SaneOptions();
 
-    SANE_Handle handle() const { return handle_; }
     int count() const { return count_; }
     const SANE_Option_Descriptor* descriptor(int index) const;
     // Index of the option with this name, or -1.
@@ -60,11 +66,16 @@ public:
     void reload();
 
 private:
+    struct Descriptor;
     bool control(int index, void* value);
+    // One sane_control_option in the worker; `size` bytes at `value` go there and back.
+    SANE_Status call(int index, SANE_Action action, void* value, size_t size, SANE_Int* info) const;
 
-    SANE_Handle handle_;
+    SaneWorker& worker_;
     int count_ = 0;
     std::vector<QByteArray> names_;
+    std::vector<std::unique_ptr<Descriptor>> descriptors_;
+    std::vector<std::unique_ptr<Descriptor>> retired_;
 };
 
 } // namespace kelvo

@@ -62,37 +62,21 @@ bool frameIsWellFormed(const SaneFrameData& f)
 
 } // namespace
 
-QImage adoptFrame(std::vector<SaneFrameData>& frames, FrameRecycler recycle)
+QImage adoptFrameBits(const SaneFrameData& f, uchar* bits, qint64 size, QImageCleanupFunction cleanup, void* info)
 {
     // An 8-bit gray or RGB frame whose rows already have QImage's 32-bit aligned layout
     // becomes the page without a copy: a page raster is large.
-    if (frames.size() != 1)
-        return QImage();
-    SaneFrameData& f = frames.front();
     const bool gray = f.format == 0;
     const bool rgb = f.format == 1;
-    if (!(gray || rgb) || f.depth != 8 || f.lines <= 0 || f.pixelsPerLine <= 0)
+    if (!bits || !(gray || rgb) || f.depth != 8 || f.lines <= 0 || f.pixelsPerLine <= 0)
         return QImage();
     const qint64 rowBytes = qint64(f.pixelsPerLine) * (rgb ? 3 : 1);
-    if (f.bytesPerLine != rowBytes || rowBytes % 4 != 0 || qint64(f.data.size()) < rowBytes * f.lines)
+    if (f.bytesPerLine != rowBytes || rowBytes % 4 != 0 || size < rowBytes * f.lines)
         return QImage();
-    if (reinterpret_cast<quintptr>(f.data.constData()) % 4 != 0)
+    if (reinterpret_cast<quintptr>(bits) % 4 != 0)
         return QImage();
-    struct Holder {
-        QByteArray data;
-        FrameRecycler recycle;
-    };
-    auto* holder = new Holder{std::move(f.data), std::move(recycle)};
-    auto* bits = reinterpret_cast<uchar*>(holder->data.data());
     return QImage(bits, f.pixelsPerLine, f.lines, f.bytesPerLine,
-                  rgb ? QImage::Format_RGB888 : QImage::Format_Grayscale8,
-                  [](void* p) {
-                      auto* h = static_cast<Holder*>(p);
-                      if (h->recycle)
-                          h->recycle(std::move(h->data));
-                      delete h;
-                  },
-                  holder);
+                  rgb ? QImage::Format_RGB888 : QImage::Format_Grayscale8, cleanup, info);
 }
 
 QImage pageFromFrames(const std::vector<SaneFrameData>& frames, int* result)

@@ -29,13 +29,10 @@ struct SaneFrameData {
 // announced give a shorter page; a missing tail of the last row is white. A null image
 // with *result set (ACQUIRE_BAD_DATA, ACQUIRE_NO_MEMORY) when the frames cannot be read.
 QImage pageFromFrames(const std::vector<SaneFrameData>& frames, int* result);
-// Where the data of an adopted frame goes once its page is released: back to the reader
-// for the next page. Empty: the data is freed.
-using FrameRecycler = std::function<void(QByteArray&& data)>;
-
-// The page from a single 8-bit frame whose rows need no conversion, taking over its data;
-// a null image (and the frame untouched) otherwise.
-QImage adoptFrame(std::vector<SaneFrameData>& frames, FrameRecycler recycle = {});
+// The page on `size` bytes at `bits` holding one 8-bit gray or RGB frame of the shape `f`
+// (its data unused) whose rows need no conversion, without a copy: `cleanup(info)` runs once
+// the page is released. A null image (and cleanup not called) when the frame does not fit.
+QImage adoptFrameBits(const SaneFrameData& f, uchar* bits, qint64 size, QImageCleanupFunction cleanup, void* info);
 
 // The gray value below which a pixel becomes black in a 1-bit page made in software: mid-gray,
 // as SANE's own lineart modes (the test backend's included) threshold by default.

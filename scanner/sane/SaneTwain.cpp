@@ -1,12 +1,15 @@
 // The TwainLayer facade over SANE: the session's negotiation calls are recorded, and
-// acquire() opens the device, puts the settings onto its options, shows the options dialog
-// when asked, and then hands the pages the reader thread delivers to the caller, one at a
-// time on the caller's thread, while a local event loop keeps the windows painting.
+// acquire() opens the device in the scanner worker, puts the settings onto its options, shows
+// the options dialog when asked, and then hands the pages the reader thread receives from the
+// worker to the caller, one at a time on the caller's thread, while a local event loop keeps
+// the windows painting. A worker that crashes, stalls or does not stop when asked is killed:
+// the pages received before are handed over, and the next acquisition starts a new worker.
 #include "scanner/sane/SaneTwain.h"
 
 #include "scanner/sane/SaneDevice.h"
 #include "scanner/sane/SaneOptionsDialog.h"
 #include "scanner/sane/SaneReader.h"
+#include "scanner/sane/SaneWorker.h"
 #include "scanner/sane/SourceListDialog.h"
 #include "platform/Display.h"
 
@@ -14,8 +17,6 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
-
-#include <sane/sane.h>
 
 #include <chrono>
 #include <cstdio>
@@ -30,30 +31,17 @@ namespace {
 QByteArray g_currentSource;  // chosen in the source list; GUI thread only
 
 // How often the waiting caller looks at the reader: progress (about 20 times a second),
-// a cancel request, a stalled device.
+// a cancel request, a stalled or crashed worker.
 constexpr std::chrono::milliseconds kWatchInterval(50);
-// How long a stalled device may take to return from being cancelled before its thread is
-// left behind.
-constexpr std::chrono::milliseconds kAbandonAfter(10000);
-
-// KELVO_SANE_STALL_SECONDS: how long a device may give no sign of life (no answer to
-// sane_start, no data from sane_read) before the acquisition gives up on it with
-// ACQUIRE_IO_ERROR. Default 120 s, far beyond a lamp's warm-up or a slow feeder; tests set
-// a few seconds.
-std::chrono::milliseconds stallLimit()
-{
-    bool ok = false;
-    const double seconds = qEnvironmentVariable("KELVO_SANE_STALL_SECONDS").toDouble(&ok);
-    if (ok && seconds > 0.0 && seconds < 86400.0)
-        return std::chrono::milliseconds(static_cast<qint64>(seconds * 1000.0));
-    return std::chrono::minutes(2);
-}
+// How long a worker asked to stop may take to say it has; then it is killed.
+constexpr std::chrono::milliseconds kStopAnswer(1000);
 
 } // namespace
 
 struct SaneTwain::Impl {
     Negotiated settings;
-    SaneDevice device;
+    SaneWorker worker;  // before the device: the device is closed through it
+    SaneDevice device{worker};
     bool acquiring = false;
     bool closeAfterAcquire = false;
     Acquisition* run = nullptr;
@@ -73,6 +61,8 @@ struct SaneTwain::Impl {
 SaneTwain::SaneTwain()
     : d(std::make_unique<Impl>())
 {
+    // A request that waits for the worker gives up on a cancel (a termination among them).
+    d->worker.abort = [impl = d.get()] { return impl->cancelRequested.load(); };
     const QByteArray env = qgetenv("KELVO_SANE_OPTIONS");
     for (const QByteArray& pair : env.split(';')) {
         const qsizetype eq = pair.indexOf('=');
@@ -89,11 +79,12 @@ SaneTwain::~SaneTwain()
     if (d->run)
         d->run->requestStop();
     d->device.close();
+    d->worker.end();
 }
 
 bool SaneTwain::isAvailable()
 {
-    return saneAvailable();
+    return d->worker.start();
 }
 
 int SaneTwain::openSession()
@@ -104,7 +95,7 @@ int SaneTwain::openSession()
 
 int SaneTwain::selectSource()
 {
-    if (!saneAvailable())
+    if (!d->worker.start())
         return ACQUIRE_NO_DEVICE;
     if (!dialogsAllowed()) {
         // Nobody could click: the device stays the default one.
@@ -112,7 +103,7 @@ int SaneTwain::selectSource()
         std::fflush(stderr);
         return ACQUIRE_SUCCESS;
     }
-    const std::vector<ScannerDevice> devices = listDevices();
+    const std::vector<ScannerDevice> devices = listDevices(d->worker);
     const QByteArray current = !g_currentSource.isEmpty() ? g_currentSource : d->device.name;
     SourceListDialog dialog(devices, current, QApplication::activeWindow());
     if (dialog.exec() != QDialog::Accepted)
@@ -215,29 +206,33 @@ int SaneTwain::endCapabilityNegotiation()
 // and prepares the shared state of the reader thread. ACQUIRE_SUCCESS or the failure's code.
 int SaneTwain::prepareAcquisition(int flags, std::shared_ptr<Acquisition>& out)
 {
-    if (!saneAvailable())
-        return ACQUIRE_NO_DEVICE;
     if (const int opened = d->device.open(g_currentSource); opened != ACQUIRE_SUCCESS)
         return opened;
 
-    const auto options = std::make_shared<SaneOptions>(d->device.handle);
+    auto options = std::make_unique<SaneOptions>(d->worker);
     Outcome outcome;
     applySettings(*options, d->settings, d->extras, outcome);
     if ((flags & ACQUIRE_SHOW_UI) && !dialogsAllowed()) {
         // Nobody could click: scan with the settings as negotiated.
         std::fputs("Keine Anzeige: Scanner-Einstellungen (/J) übersprungen\n", stderr);
         std::fflush(stderr);
-    } else if (flags & ACQUIRE_SHOW_UI) {
+    } else if (flags & ACQUIRE_SHOW_UI && d->worker.running()) {
         SaneOptionsDialog dialog(*options, d->device.dialogTitle(), QApplication::activeWindow());
         if (dialog.exec() != QDialog::Accepted)
             return ACQUIRE_CANCELLED;
     }
     readOutcome(*options, outcome);
 
+    if (!d->worker.running()) {
+        // Given up on while the options were set: it did not answer, or a cancel came.
+        d->device.forget();
+        return d->cancelRequested ? ACQUIRE_CANCELLED : ACQUIRE_IO_ERROR;
+    }
+
     out = std::make_shared<Acquisition>();
     Acquisition& run = *out;
-    run.handle = d->device.handle;
-    run.options = options;
+    run.worker = &d->worker;
+    run.channel = d->worker.channel();
     run.multiPage = outcome.multiPage;
     run.dropBlankPages = outcome.dropBlankPages;
     run.bitsPerPixel = d->settings.bitsPerPixel;
@@ -287,49 +282,6 @@ private:
     qint64 toldAt_ = 0;
 };
 
-// Gives up on a device that is silent for too long, and on one that does not return from
-// being cancelled: its thread is then left behind.
-class StallWatch {
-public:
-    explicit StallWatch(Acquisition& run)
-        : run_(run)
-    {
-    }
-    // Cancels a device the reader has waited for beyond the limit (SANE allows cancelling from
-    // another thread, which ends that wait).
-    void check()
-    {
-        if (cancelledAt_ > 0 || !run_.silentTooLong())
-            return;
-        cancelledAt_ = Acquisition::now();
-        run_.stalled = true;
-        run_.requestStop();
-        run_.cancelledByCaller = true;
-        sane_cancel(run_.handle);
-    }
-    // The reader is stuck for good: in the device after the cancel above, or in the closing
-    // sane_cancel after every page was in (SANE's test backend can deadlock its own reader
-    // thread there). Sets the result to report when the outcome is already known.
-    bool givenUp(int* result) const
-    {
-        const qint64 now = Acquisition::now();
-        if (cancelledAt_ > 0 && now - cancelledAt_ > kAbandonAfter.count()) {
-            *result = ACQUIRE_IO_ERROR;
-            return true;
-        }
-        const qint64 lastCall = run_.finalCancelAt.load();
-        if (lastCall > 0 && now - lastCall > kAbandonAfter.count()) {
-            *result = run_.finalResult.load();
-            return true;
-        }
-        return false;
-    }
-
-private:
-    Acquisition& run_;
-    qint64 cancelledAt_ = 0;
-};
-
 // How the caller's thread waits for the reader: in a local event loop when it is the
 // application's thread (windows keep painting), else on the condition variable. Either way it
 // looks at least every kWatchInterval.
@@ -369,13 +321,6 @@ public:
         if (loop_)
             loop_->exec();
     }
-    // The reader is left behind: it must not wake an event loop that is gone.
-    void detach()
-    {
-        std::lock_guard lock(run_.mutex);
-        run_.wake = nullptr;
-    }
-
 private:
     Acquisition& run_;
     std::optional<QEventLoop> loop_;
@@ -406,43 +351,46 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     d->maxWaiting = 0;
     d->pageBuffers = 0;
 
-    // Shared with the reader thread, which may outlive this call when a device never returns
-    // from a call it was cancelled in.
+    // Shared with the reader thread and with the pages, which may be released later.
     std::shared_ptr<Acquisition> shared;
     if (const int prepared = prepareAcquisition(flags, shared); prepared != ACQUIRE_SUCCESS)
         return prepared;
     Acquisition& run = *shared;
+    if (!d->worker.send(worker::Writer(worker::kAcquire).i32(run.multiPage ? 1 : 0))) {
+        d->worker.kill();
+        d->device.forget();
+        return ACQUIRE_IO_ERROR;
+    }
     d->run = &run;
     Waiter waiter(run);
-
-    d->device.cancelPending = true;
+    run.alive();
     std::thread reader([shared] { readerMain(*shared); });
-    // Should a callback throw, the reader is stopped and waited for before unwinding.
+    // Should a callback throw, the worker is ended and the reader waited for before unwinding.
     struct Joiner {
-        Acquisition& run;
         std::thread& thread;
-        SaneDevice& device;
+        SaneWorker& worker;
+        std::shared_ptr<WorkerChannel> channel;
         ~Joiner()
         {
             if (thread.joinable()) {
-                run.requestStop();
+                worker.kill();
+                channel->shutdown();
                 thread.join();
             }
-            device.cancelPending = false;  // the reader cancelled the device as it ended
         }
-    } joiner{run, reader, d->device};
+    } joiner{reader, d->worker, run.channel};
 
     std::optional<int> stoppedWith;  // why the acquisition is being stopped
     ProgressThrottle progress(onProgress);
-    StallWatch stall(run);
-    int givenUpWith = ACQUIRE_IO_ERROR;
-    bool givenUp = false;
+    qint64 stopAt = 0;
+    bool stalled = false;
+    bool killed = false;
+    qint64 killedAt = 0;
     for (;;) {
         if (d->cancelRequested && !stoppedWith) {
             stoppedWith = ACQUIRE_CANCELLED;
             run.requestStop();
         }
-        stall.check();
         bool finished = false;
         if (std::optional<QueueItem> item = waiter.next(&finished)) {
             run.changed.notify_all();
@@ -467,13 +415,36 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
                 stoppedWith = answer;
                 run.requestStop();
             }
+            if (d->cancelRequested && !stoppedWith) {
+                stoppedWith = ACQUIRE_CANCELLED;
+                run.requestStop();
+            }
+            // Unless stopping, the worker may read one page further (a stop goes first, so it
+            // never starts another sheet); the time spent storing is not its silence.
+            if (!run.stop)
+                d->worker.send(worker::Writer(worker::kTaken));
+            run.alive();
             continue;
         }
         if (finished)
             break;
-        if (stall.givenUp(&givenUpWith)) {
-            givenUp = true;
-            break;
+        const qint64 now = Acquisition::now();
+        if (run.stop && stopAt == 0)
+            stopAt = now;
+        if (killed && killedAt == 0)
+            killedAt = now;
+        if (killedAt > 0 && now - killedAt > kStopAnswer.count())
+            run.channel->shutdown();  // something it started still holds the socket open
+        if (!killed && run.silentTooLong()) {
+            // A worker stuck in the device, or deadlocked: given up on.
+            stalled = true;
+            killed = true;
+            d->worker.kill();
+        } else if (!killed && stopAt > 0 && now - stopAt > kStopAnswer.count()) {
+            killed = true;
+            d->worker.kill();
+        } else if (!killed && d->worker.exited()) {
+            killed = true;  // crashed: the reader sees the end of its messages
         }
         if (!stoppedWith)
             progress.update(run);
@@ -481,17 +452,14 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     }
     d->pagesQueued = run.pagesQueued.load();
     d->maxWaiting = run.maxWaiting.load();
-    d->pageBuffers = run.buffers->allocations();
-    if (givenUp) {
-        waiter.detach();
-        reader.detach();
-        d->device.abandon();
-        return stoppedWith ? *stoppedWith : givenUpWith;
-    }
+    d->pageBuffers = run.buffersMade.load();
     reader.join();
-    d->device.cancelPending = false;
+    if (run.workerGone)
+        d->worker.kill();  // ended, or ending: reaped
+    if (!d->worker.running())
+        d->device.forget();  // opened again in a new worker next time
 
-    if (run.result == ACQUIRE_IO_ERROR && run.stalled)
+    if (stalled)
         return ACQUIRE_IO_ERROR;  // given up on a silent device, not cancelled by anyone
     return stoppedWith ? *stoppedWith : run.result;
 }
@@ -548,7 +516,7 @@ void SaneTwain::setCurrentSource(const QByteArray& deviceName)
 
 QByteArray SaneTwain::openDeviceName() const
 {
-    return d->device.name;
+    return d->device.isOpen ? d->device.name : QByteArray();
 }
 
 int SaneTwain::pagesQueued() const

@@ -1,7 +1,9 @@
 // The scanner layer over SANE: TwainLayer's session, negotiation and acquisition on top of
-// libsane. Negotiation only records what the session asks for; acquire() maps it onto the
-// device's options, reads the pages on a worker thread and hands them to the caller on its
-// own thread, one at a time, while a local event loop keeps the windows painting.
+// SANE, which runs in the scanner worker, a process of the program's own (one per session,
+// kept while the device stays open, a new one after a failure). Negotiation only records what
+// the session asks for; acquire() maps it onto the device's options, lets the worker read the
+// pages and hands them to the caller on its own thread, one at a time, while a local event
+// loop keeps the windows painting.
 #pragma once
 
 #include "scanner/sane/SaneMapping.h"
@@ -20,7 +22,8 @@ struct Acquisition;
 
 class SaneTwain final : public TwainLayer {
 public:
-    // Reads KELVO_SANE_OPTIONS (see SaneTwain.cpp) into extra options.
+    // Reads KELVO_SANE_OPTIONS (see SaneTwain.cpp) into extra options. The worker starts
+    // with the first call that needs it (isAvailable() among them).
     SaneTwain();
     ~SaneTwain() override;
     SaneTwain(const SaneTwain&) = delete;
@@ -72,7 +75,8 @@ public:
     // Pages read to their end in the current acquisition: each is handed over, even after a stop.
     int pagesRead() const;
     int maxPagesWaiting() const;
-    // Page buffers the reader allocated in the last acquisition (the others were reused).
+    // Page buffers the worker made in the last acquisition (the others were reused, also
+    // from earlier acquisitions).
     int pageBuffersAllocated() const;
 
 private:

@@ -83,6 +83,7 @@ struct Installed {
 const Installed kTree[] = {
     {"bin/KelvoBild", true},
     {KELVO_MODULE_INSTALL_DIR "/libkelvobild-qpdf.so", true}, // 0755, as the loader wants it
+    {KELVO_MODULE_INSTALL_DIR "/kelvobild-scanner", true},
     {"share/applications/KelvoBild.desktop", false},
     {"share/icons/hicolor/scalable/apps/kelvobild.svg", false},
     {"share/man/de/man1/KelvoBild.1.gz", false},

@@ -1,7 +1,7 @@
 // The scanner layer on SANE's test backend (the repository's sane/ configuration): what the
-// pages look like for each setting, the feeder, faults, the dialogs, and the hand-over
-// between the reader thread and the caller. Every scan runs under a watchdog, as the test
-// backend can hang.
+// pages look like for each setting, the feeder, faults, the dialogs, the hand-over between
+// the reader thread and the caller, and a scanner worker that crashes or deadlocks. Every
+// scan runs under a watchdog, so that a hang fails the run instead of stalling it.
 #include "scanner/sane/SaneTwain.h"
 #include "scanner/sane/SourceListDialog.h"
 #include "scanner/Twain.h"
@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
@@ -138,6 +139,23 @@ Scan scan(SaneTwain& twain, const Request& r, const std::function<int(Scan&)>& o
             s.events.push_back("progress " + std::to_string(p.page));
         });
     return s;
+}
+
+// Children of this process that have ended and were not waited for.
+int zombieChildren()
+{
+    int zombies = 0;
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid …: the command may hold spaces, so read after the last ')'.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[0] == "Z" && fields[1].toLongLong() == QCoreApplication::applicationPid())
+            ++zombies;
+    }
+    return zombies;
 }
 
 // Pixels a SANE test device gives for a length in mm: it truncates.
@@ -547,7 +565,7 @@ TEST_F(SaneLayer, NoPageIsHandedOnWhileTheCallerIsSlow)
 
 TEST_F(SaneLayer, PageBuffersAreReusedFromPageToPage)
 {
-    // Ten feeder pages, each released once stored: the reader reads into the memory of
+    // Ten feeder pages, each released once stored: the worker reads into the memory of
     // pages already stored, holding no more than the page being stored and the next one.
     const struct {
         const char* what;
@@ -559,6 +577,7 @@ TEST_F(SaneLayer, PageBuffersAreReusedFromPageToPage)
         {"one bit", 1, 100.0},
         {"colour", 24, 101.6},
     };
+    int made = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Watchdog watchdog;
@@ -585,9 +604,11 @@ TEST_F(SaneLayer, PageBuffersAreReusedFromPageToPage)
             0, {});
         EXPECT_EQ(result, ACQUIRE_SUCCESS);
         EXPECT_EQ(pages, 10);
-        EXPECT_LE(twain.pageBuffersAllocated(), 2);
-        EXPECT_GE(twain.pageBuffersAllocated(), 1);
+        made += twain.pageBuffersAllocated();
     }
+    // Kept from one acquisition to the next as well.
+    EXPECT_LE(made, 2);
+    EXPECT_GE(made, 1);
 }
 
 TEST_F(SaneLayer, CallbackAnswerOtherThanOneStopsTheAcquisition)
@@ -654,6 +675,44 @@ TEST_F(SaneLayer, CancelRequestKeepsThePagesHandedOver)
     const Scan next = scan(twain, r);
     EXPECT_EQ(next.result, ACQUIRE_SUCCESS);
     EXPECT_EQ(next.pages.size(), 1u);
+}
+
+TEST_F(SaneLayer, BackendThatCrashesOrDeadlocksCostsOnlyItsWorker)
+{
+    // The worker dies, or deadlocks for good, while page 3 is read: pages 1 and 2 are handed
+    // over, the acquisition ends with the I/O error within the stall limit, and the next one
+    // runs in a new worker.
+    const struct {
+        const char* fault;
+        qint64 withinMs;
+    } cases[] = {{"crash:3", 1500}, {"hang:3", 3000 + 1500}};
+    qputenv("KELVO_SANE_STALL_SECONDS", "3");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        qputenv("KELVO_SCANNER_FAULT", c.fault);
+        SaneTwain broken;
+        ASSERT_TRUE(broken.isAvailable());  // its worker starts with the fault
+        qunsetenv("KELVO_SCANNER_FAULT");
+        Request r;
+        r.feeder = true;
+        r.bitsPerPixel = 8;
+        r.widthMm = 40.0;
+        r.heightMm = 30.0;
+        QElapsedTimer took;
+        took.start();
+        Scan s = scan(broken, r);
+        EXPECT_LT(took.elapsed(), c.withinMs);
+        EXPECT_EQ(s.result, ACQUIRE_IO_ERROR);
+        EXPECT_EQ(s.pages.size(), 2u);
+        EXPECT_TRUE(broken.openDeviceName().isEmpty());
+        EXPECT_EQ(zombieChildren(), 0);  // the worker was killed and waited for
+        r.feeder = false;
+        s = scan(broken, r);
+        EXPECT_EQ(s.result, ACQUIRE_SUCCESS);
+        EXPECT_EQ(s.pages.size(), 1u);
+        broken.endSession();
+    }
+    qunsetenv("KELVO_SANE_STALL_SECONDS");
 }
 
 TEST_F(SaneLayer, ProgressTellsThePageAndItsBytes)
