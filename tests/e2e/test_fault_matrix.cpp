@@ -61,6 +61,21 @@ protected:
         return true;
     }
 
+    // An X server of the test's own, once it answers; its display name, empty when there is none.
+    static QString startXvfb(QProcess& xvfb)
+    {
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        if (!xvfb.waitForReadyRead(10000))
+            return {};
+        const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readAllStandardOutput().trimmed());
+        // The server answers only a moment after it names its display.
+        QElapsedTimer ready;
+        ready.start();
+        while (runTool(QStringLiteral("xdpyinfo"), {"-display", display}, 2000).exitCode != 0 && ready.elapsed() < 10000)
+            QThread::msleep(20);
+        return display;
+    }
+
     QTemporaryDir dir;
     QString mounted;
 };
@@ -545,15 +560,9 @@ TEST_F(FaultMatrix, XServerThatDiesMidScanLosesNoStoredPage)
         for (const QString& f : filesIn(out()))
             QFile::remove(out(f));
         QProcess xvfb;
-        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-        if (!xvfb.waitForReadyRead(10000))
+        const QString display = startXvfb(xvfb);
+        if (display.isEmpty())
             GTEST_SKIP() << "no Xvfb here";
-        const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readAllStandardOutput().trimmed());
-        // The server answers only a moment after it names its display.
-        QElapsedTimer ready;
-        ready.start();
-        while (runTool(QStringLiteral("xdpyinfo"), {"-display", display}, 2000).exitCode != 0 && ready.elapsed() < 10000)
-            QThread::msleep(20);
         std::unique_ptr<QProcess> p(startProgram(dir.path(), {"-S", "/X", "/P300", "/CPDF", out(QStringLiteral("X01.PDF"))},
                                                  {{QStringLiteral("DISPLAY"), display},
                                                   {QStringLiteral("KELVO_SANE_OPTIONS"), QStringLiteral("test-picture=Color pattern")}}));
@@ -586,14 +595,9 @@ TEST_F(FaultMatrix, ViewModeStartsEveryTimeOnAnXServerThatResets)
     // 134) in up to half the starts on a busy machine. The test itself stays off the server
     // while the program starts, so that nothing else keeps it from resetting.
     QProcess xvfb;
-    xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-    if (!xvfb.waitForReadyRead(10000))
+    const QString display = startXvfb(xvfb);
+    if (display.isEmpty())
         GTEST_SKIP() << "no Xvfb here";
-    const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readAllStandardOutput().trimmed());
-    QElapsedTimer ready;
-    ready.start();
-    while (runTool(QStringLiteral("xdpyinfo"), {"-display", display}, 2000).exitCode != 0 && ready.elapsed() < 10000)
-        QThread::msleep(20);
     const QString page = out(QStringLiteral("seite.png"));
     ASSERT_TRUE(QImage(60, 40, QImage::Format_RGB32).save(page));
     const int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
