@@ -13,6 +13,9 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d
 trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
 WINE=/usr/lib/wine/wine64
 $WINE wineboot -i >/dev/null 2>&1
+# No window may wait for a click: Qt's minimal platform. Wine drops QT_* variables from the
+# Unix environment, so it goes into the prefix.
+$WINE reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /t REG_SZ /d minimal /f >/dev/null 2>&1
 fail() { echo "installer test: $*" >&2; exit 1; }
 
 $WINE "$SETUP" /S
@@ -28,7 +31,7 @@ echo "installer test: installed $(find "$dir" -type f | wc -l) files into $dir"
 # Unattended, as a caller starts it. Without a scanner it stores nothing and says so on
 # standard error (no display: no window waits for a click); the hand-off names no file.
 rm -f "$dir/SendToKelvo.TXT"
-QT_QPA_PLATFORM=minimal $WINE "$dir/KelvoBild.exe" -S /X 'C:\Scans\Bild01.JPG' > "$WINEPREFIX/run.log" 2>&1 || true
+$WINE "$dir/KelvoBild.exe" -S /X 'C:\Scans\Bild01.JPG' > "$WINEPREFIX/run.log" 2>&1 || true
 handoff=$(cat "$dir/SendToKelvo.TXT" 2>/dev/null || echo '<none>')
 [ "$handoff" = "'0'S" ] || fail "hand-off after a run without scanner: $handoff (expected '0'S); $(cat "$WINEPREFIX/run.log")"
 echo "installer test: the installed program ran and wrote its hand-off file: $handoff"

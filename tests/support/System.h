@@ -23,6 +23,8 @@ bool setFileMode(const QString& path, unsigned mode);
 bool makeFifo(const QString& path);
 // A symbolic link at `link` to `target` (on Windows an NTFS symbolic link, not a shortcut).
 bool makeSymlink(const QString& target, const QString& link);
+// Whether a link (Windows: any reparse point) stands at `path`, never followed.
+bool isSymlink(const QString& path);
 bool runningAsRoot();
 // Runs a program of the build machine (gm, pdfinfo, qpdf …: the independent checks). Under
 // Wine it runs as the Unix program it is, its Windows file-name arguments (C:\…) turned into

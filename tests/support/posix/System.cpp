@@ -69,6 +69,12 @@ HostRun runHostTool(const QString& program, const QStringList& args, int timeout
     return r;
 }
 
+bool isSymlink(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool runningAsRoot()
 {
     return ::geteuid() == 0;

@@ -170,6 +170,12 @@ HostRun runHostTool(const QString& program, const QStringList& args, int timeout
     return r;
 }
 
+bool isSymlink(const QString& path)
+{
+    const DWORD attributes = GetFileAttributesW(QDir::toNativeSeparators(path).toStdWString().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool runningAsRoot()
 {
     return false;
