@@ -165,6 +165,12 @@ TEST(HandOffWrite, FileAndNotification)
             dir += QStringLiteral("/missing");
             break;
         }
+        // Wine makes a Unix link, which Windows calls see as what it points to: no link case there.
+        if ((c.before == Before::LinkElsewhere || c.before == Before::DanglingLink)
+            && !kelvo::test::isSymlink(dir + "/SendToKelvo.TXT")) {
+            ASSERT_FALSE(hasPosixFiles());
+            continue;
+        }
         const QString handOffFile = dir + "/SendToKelvo.TXT";
 
         RecordingNotifier notifier;
