@@ -54,9 +54,11 @@ int run(int argc, char** argv)
         arguments << QString::fromLocal8Bit(argv[i]);
 
     const int terminationFd = kelvo::installTerminationHandlers();
+    kelvo::removeAbandonedTempDirs();
     kelvo::prepareDisplayMode();
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    kelvo::releaseDisplayProbe(); // Qt holds its own connection now
     QApplication::setApplicationName(QStringLiteral("KelvoBild"));
     QApplication::setApplicationVersion(QStringLiteral("1.4.0.0"));
     kelvo::installGermanTranslation(app);
@@ -74,6 +76,10 @@ int run(int argc, char** argv)
     // layer and Qt apart would only delay the caller.
     if (mainWindow.terminationRequested())
         endProcess(0);
+    if (const QString why = mainWindow.endingWithoutDisplay(); !why.isEmpty()) {
+        std::fprintf(stderr, "%s\n", why.toLocal8Bit().constData());
+        endProcess(0);
+    }
     kelvo::TAboutBox aboutBox(&mainWindow);
     mainWindow.setAboutBox(&aboutBox);
     mainWindow.show();

@@ -24,7 +24,9 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSocketNotifier>
 #include <QStatusBar>
 #include <QTimer>
@@ -51,6 +53,57 @@ QString captionOf(const QString& title)
 }
 } // namespace
 
+// One line that fits whatever room the status bar leaves: a file name too long for it loses
+// its middle, so the folder's start and the file's name both stay readable. The whole text
+// is the tool tip and the accessible name's description.
+class SummaryLabel final : public QLabel {
+public:
+    explicit SummaryLabel(QWidget* parent) : QLabel(parent)
+    {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumWidth(1);
+    }
+    void setText(const QString& text)
+    {
+        m_full = text;
+        setToolTip(text);
+        setAccessibleDescription(text);
+        elide();
+    }
+    void clear()
+    {
+        m_full.clear();
+        setToolTip(QString());
+        setAccessibleDescription(QString());
+        QLabel::clear();
+    }
+    QString fullText() const { return m_full; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide()
+    {
+        // "N Seiten gespeichert – " stays whole; the path after the dash gives way.
+        const qsizetype dash = m_full.indexOf(QStringLiteral(" – "));
+        const QString head = dash < 0 ? QString() : m_full.left(dash + 3);
+        const QString tail = dash < 0 ? m_full : m_full.mid(dash + 3);
+        const int room = std::max(0, contentsRect().width() - fontMetrics().horizontalAdvance(head));
+        QLabel::setText(head + fontMetrics().elidedText(tail, Qt::ElideMiddle, room));
+    }
+    QString m_full;
+};
+
+QString TKelvoScan::summaryText() const
+{
+    return m_summary ? m_summary->fullText() : QString();
+}
+
 TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services services,
                        SessionState& session, TKelvoScan** instance)
     : m_session(session), m_services(std::move(services)), m_instance(instance)
@@ -69,6 +122,7 @@ TKelvoScan::TKelvoScan(const QStringList& argv, const QLocale& locale, Services 
 
     m_mdi = new QMdiArea(this);
     m_mdi->setObjectName(QStringLiteral("MDIClient"));
+    m_mdi->setAccessibleName(QStringLiteral("Bildfenster"));
     m_mdi->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_mdi->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(m_mdi);
@@ -131,12 +185,43 @@ void TKelvoScan::ensureChrome()
     createMenus();
     createToolBar();
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    statusBar()->setAccessibleName(QStringLiteral("Statusleiste"));
     statusBar()->setSizeGripEnabled(true);
     createScanProgressArea();
     connect(m_mdi, &QMdiArea::subWindowActivated, this, [this] { updateActions(); });
     updateActions();
     placeStartHint();
-    resize(900, 680);
+    // The design size, but never larger than the screen's free area (a scaled screen of
+    // 1600 x 1000 at factor 2 has 800 x 500): the status bar with Abbrechen stays on it.
+    const QSize design(900, 680);
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    resize(s ? design.boundedTo(s->availableGeometry().size()) : design);
+    m_placedSize = size();
+}
+
+void TKelvoScan::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_placedSize.isEmpty())
+        return;
+    // Once the window manager has added its frame: the frame too fits the free area, unless
+    // someone chose a size meanwhile.
+    QTimer::singleShot(0, this, [this] {
+        if (size() != m_placedSize || isMaximized() || isFullScreen() || !screen())
+            return;
+        m_placedSize = QSize();
+        const QRect free = screen()->availableGeometry();
+        const QSize frame = frameGeometry().size() - geometry().size();
+        const QSize fitting = size().boundedTo(free.size() - frame);
+        if (fitting != size())
+            resize(fitting);
+        QRect outer = frameGeometry();
+        if (!free.contains(outer)) {
+            outer.moveLeft(std::clamp(outer.left(), free.left(), std::max(free.left(), free.right() - outer.width() + 1)));
+            outer.moveTop(std::clamp(outer.top(), free.top(), std::max(free.top(), free.bottom() - outer.height() + 1)));
+            move(outer.topLeft());
+        }
+    });
 }
 
 void TKelvoScan::setVisible(bool visible)
@@ -196,6 +281,13 @@ void TKelvoScan::createActions()
                              QStringLiteral("Vertikal anordnen"), GlyphTileVertical);
     auto* minAll = makeAction("WindowMinimizeAll1", QStringLiteral("&Alle verkleinern"), QStringLiteral("Alle verkleinern"), -1);
     auto* arrange = makeAction("WindowArrangeAll1", QStringLiteral("Alle an&ordnen"), QStringLiteral("Alle anordnen"), -1);
+    // The pile of page windows of a long scan goes in one step; Ctrl+F6 steps through the
+    // windows as on Windows, beside Qt's Ctrl+Tab.
+    auto* closeAll = makeAction("WindowCloseAll1", QStringLiteral("Alle &schließen"),
+                                QStringLiteral("Alle schließen|Alle Bildfenster schließen"), -1);
+    auto* next = makeAction("WindowNext1", QStringLiteral("&Nächstes Fenster"),
+                            QStringLiteral("Nächstes Fenster|Zum nächsten Bildfenster wechseln"), -1,
+                            QKeySequence(Qt::CTRL | Qt::Key_F6));
     auto* about = makeAction("HelpAbout1", QStringLiteral("&Info..."),
                              QStringLiteral("Info|Anzeige von Programminformationen, Versionsnummer und Copyright-Vermerk"), -1);
     auto* scan = makeAction("FileScan1", QStringLiteral("S&cannen"), QString(), -1);
@@ -211,6 +303,8 @@ void TKelvoScan::createActions()
     connect(tileV, &QAction::triggered, this, [this] { tile(Qt::Horizontal); });
     connect(minAll, &QAction::triggered, this, &TKelvoScan::minimizeAll);
     connect(arrange, &QAction::triggered, this, &TKelvoScan::arrangeIcons);
+    connect(closeAll, &QAction::triggered, m_mdi, &QMdiArea::closeAllSubWindows);
+    connect(next, &QAction::triggered, m_mdi, &QMdiArea::activateNextSubWindow);
     connect(about, &QAction::triggered, this, &TKelvoScan::HelpAbout1Execute);
     connect(scan, &QAction::triggered, this, &TKelvoScan::FileScan1Execute);
 
@@ -232,6 +326,7 @@ void TKelvoScan::createMenus()
         hidden->setVisible(false);
     };
     menuBar()->setObjectName(QStringLiteral("HauptMenu"));
+    menuBar()->setAccessibleName(QStringLiteral("Menüleiste"));
     // The menu titles' hints go to the status bar while a title is highlighted.
     connect(menuBar(), &QMenuBar::hovered, this, [this](QAction* a) {
         if (a && a->menu())
@@ -265,6 +360,7 @@ void TKelvoScan::createMenus()
     item(m_windowMenu, "WindowTileItem2", action(QStringLiteral("WindowTileVertical1")));
     item(m_windowMenu, "WindowMinimizeItem", action(QStringLiteral("WindowMinimizeAll1")));
     item(m_windowMenu, "WindowArrangeItem", action(QStringLiteral("WindowArrangeAll1")));
+    item(m_windowMenu, "WindowCloseAllItem", action(QStringLiteral("WindowCloseAll1")));
     connect(m_windowMenu, &QMenu::aboutToShow, this, &TKelvoScan::rebuildWindowMenu);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Hilfe"));
@@ -279,8 +375,9 @@ void TKelvoScan::createMenus()
 
 void TKelvoScan::createToolBar()
 {
-    m_toolBar = addToolBar(QStringLiteral("ToolBar"));
+    m_toolBar = addToolBar(QStringLiteral("Symbolleiste"));
     m_toolBar->setObjectName(QStringLiteral("ToolBar"));
+    m_toolBar->setAccessibleName(QStringLiteral("Symbolleiste"));
     m_toolBar->setMovable(false);
     m_toolBar->setFloatable(false);
     m_toolBar->setIconSize(QSize(16, 16));
@@ -308,9 +405,14 @@ void TKelvoScan::createToolBar()
     scanButton->setIcon(glyphIcon(GlyphScanner));
     scanButton->setAutoRaise(true);
     scanButton->setToolTip(QStringLiteral("Scannen"));
+    scanButton->setAccessibleName(QStringLiteral("Scannen"));
     connect(scanButton, &QToolButton::clicked, scan, &QAction::trigger);
     connect(scan, &QAction::changed, scanButton, [scanButton, scan] { scanButton->setEnabled(scan->isEnabled()); });
     m_toolBar->addWidget(scanButton);
+    // Qt's button for buttons that do not fit; hidden while all fit, but listed to a screen
+    // reader all the same.
+    if (auto* more = m_toolBar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("Weitere Schaltflächen"));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -329,6 +431,9 @@ void TKelvoScan::formCreate(const QStringList& argv, const CommandLineResult& r)
         m_session.PageCounter = *r.pageCounter;
     for (const QString& refused : r.refused)
         showMessageBox(this, refused, QStringLiteral("Parameter"), MB_OK);
+    // An unattended scan that will not run still answers its caller.
+    if (m_settings.RunMode == 'S' && m_settings.ExitAfterRun && (!r.completed() || r.targetRefused))
+        m_scan->handOffNothingStored();
     if (!r.completed()) {
         showErrorBox(this, r.conversionError, kTitle);
         // Without a display nobody could ever close the window.
@@ -357,6 +462,22 @@ void TKelvoScan::formCreate(const QStringList& argv, const CommandLineResult& r)
         return;
     }
     unsupported();
+    // Nobody could read the window or close it: the message said why the run ends, as it
+    // does for an unattended run.
+    if (!hasDisplay() && (m_settings.RunMode == 'A' || m_settings.RunMode == 'C'))
+        m_terminate = true;
+}
+
+QString TKelvoScan::endingWithoutDisplay() const
+{
+    if (hasDisplay() || m_terminate)
+        return {};
+    const QString why = QStringLiteral("Keine Anzeige (%1): ").arg(displayProblem());
+    if (m_settings.RunMode == 'S')
+        return why + QStringLiteral("-S ohne /X wartet auf einen Klick auf Scannen, das Programm endet; unbeaufsichtigt scannt -S /X.");
+    if (m_settings.TargetFileName.isEmpty())
+        return why + QStringLiteral("ohne Fenster gibt es nichts anzuzeigen, das Programm endet.");
+    return why + QStringLiteral("„%1“ kann nicht angezeigt werden, das Programm endet.").arg(m_settings.TargetFileName);
 }
 
 void TKelvoScan::formPaint()
@@ -427,11 +548,13 @@ QList<QMdiSubWindow*> TKelvoScan::childWindows() const
 
 void TKelvoScan::FileNew1Execute()
 {
+    clearSummary();
     OpenChildWindow(QStringLiteral("NONAME%1").arg(childWindows().size() + 1));
 }
 
 void TKelvoScan::FileOpen1Execute()
 {
+    clearSummary();
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("OpenDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -462,6 +585,7 @@ void TKelvoScan::FileScan1Execute()
     QAction* scan = action(QStringLiteral("FileScan1")); // none in an unattended run
     if (scan)
         scan->setEnabled(false); // no second session while one runs
+    clearSummary();
     m_scan->FileScan1Execute();
     if (scan)
         scan->setEnabled(true);
@@ -522,7 +646,7 @@ void TKelvoScan::updateActions()
         return;
     const bool any = !childWindows().isEmpty();
     for (const char* name : {"WindowCascade1", "WindowTileHorizontal1", "WindowTileVertical1",
-                             "WindowMinimizeAll1", "WindowArrangeAll1"})
+                             "WindowMinimizeAll1", "WindowArrangeAll1", "WindowCloseAll1", "WindowNext1"})
         action(QLatin1String(name))->setEnabled(any);
     action(QStringLiteral("FileClose1"))->setEnabled(m_mdi->activeSubWindow() != nullptr || (any && m_mdi->currentSubWindow()));
     m_startHint->setVisible(!any);
@@ -644,19 +768,30 @@ void TKelvoScan::createScanProgressArea()
     // does the same as the button.
     m_progressArea = new QWidget(statusBar());
     m_progressArea->setObjectName(QStringLiteral("ScanProgress"));
+    m_progressArea->setAccessibleName(QStringLiteral("Scanvorgang"));
     auto* layout = new QHBoxLayout(m_progressArea);
     layout->setContentsMargins(0, 0, 0, 0);
     m_progressText = new QLabel(m_progressArea);
     m_progressBar = new QProgressBar(m_progressArea);
+    m_progressBar->setObjectName(QStringLiteral("ScanProgressBar"));
+    m_progressBar->setAccessibleName(QStringLiteral("Scanfortschritt"));
     m_progressBar->setMaximumWidth(160);
     m_progressBar->setTextVisible(false);
     auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), m_progressArea);
     cancel->setObjectName(QStringLiteral("ScanCancel"));
+    // A click leaves the focus with the page in front; Tab still reaches the button.
+    cancel->setFocusPolicy(Qt::TabFocus);
     layout->addWidget(m_progressText);
     layout->addWidget(m_progressBar);
     layout->addWidget(cancel);
     statusBar()->addPermanentWidget(m_progressArea);
     m_progressArea->hide();
+    // The summary of the last session stays until the next action; hints cover it only while
+    // they are shown.
+    m_summary = new SummaryLabel(statusBar());
+    m_summary->setObjectName(QStringLiteral("ScanSummary"));
+    m_summary->setAccessibleName(QStringLiteral("Ergebnis des Scans"));
+    statusBar()->addWidget(m_summary, 1);
     m_escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_escape->setEnabled(false);
     connect(cancel, &QPushButton::clicked, this, [this] { m_scan->cancel(); });
@@ -685,6 +820,21 @@ void TKelvoScan::endScanProgress()
 {
     if (!m_chrome)
         return;
+    // A hidden button hands the focus on to the next widget, the first image window, which
+    // would then come in front of the last page: the focus goes to the page in front first.
+    // focusWidget(), not the application's: a message box may have the focus meanwhile, and
+    // the window gives it back to the widget it remembers.
+    if (m_progressArea->isAncestorOf(focusWidget())) {
+        QMdiSubWindow* front = m_mdi->currentSubWindow();
+        if (!front && !childWindows().isEmpty())
+            front = m_mdi->subWindowList(QMdiArea::ActivationHistoryOrder).constLast();
+        if (front) {
+            m_mdi->setActiveSubWindow(front);
+            (front->widget() ? front->widget() : front)->setFocus(Qt::OtherFocusReason);
+        } else {
+            m_mdi->setFocus(Qt::OtherFocusReason);
+        }
+    }
     m_progressArea->hide();
     m_escape->setEnabled(false);
     statusBar()->clearMessage();
@@ -694,7 +844,14 @@ void TKelvoScan::showSummary(const QString& text)
 {
     if (!m_chrome)
         return;
-    statusBar()->showMessage(text, 8000);
+    m_summary->setText(text);
+    m_summary->show();
+}
+
+void TKelvoScan::clearSummary()
+{
+    if (m_summary)
+        m_summary->clear();
 }
 
 void TKelvoScan::showStatus(const QString& text)

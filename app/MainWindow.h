@@ -25,6 +25,7 @@ class QToolBar;
 
 namespace kelvo {
 
+class SummaryLabel;
 class TAboutBox;
 class TMDIChild;
 
@@ -50,6 +51,9 @@ public:
 
     void setAboutBox(TAboutBox* box) { m_aboutBox = box; }
     bool terminationRequested() const { return m_terminate; }
+    // Without a usable display an interactive run would wait for a user who cannot come: the
+    // one line that says why it ends instead. Empty with a display, or when the run ends anyway.
+    QString endingWithoutDisplay() const;
     void setVisible(bool visible) override;
 
     void OpenChildWindow(const QString& fileName);
@@ -87,9 +91,12 @@ public:
     void showSummary(const QString& text) override;
     // The progress area in the status bar while a scan runs (hidden otherwise).
     QWidget* scanProgressArea() const { return m_progressArea; }
+    // The summary of the last scan session, kept in the status bar until the next action.
+    QString summaryText() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     // During a scan, closing asks first, then cancels the scan and closes when it has ended.
     void closeEvent(QCloseEvent* event) override;
 
@@ -108,6 +115,7 @@ private:
     void ensureChrome();
     void formPaint();
     void updateActions();
+    void clearSummary();
     void rebuildWindowMenu();
     void placeStartHint();
     // Tiles the image windows stacked in the given direction.
@@ -138,6 +146,8 @@ private:
     QLabel* m_progressText = nullptr;
     QProgressBar* m_progressBar = nullptr;
     QShortcut* m_escape = nullptr;
+    SummaryLabel* m_summary = nullptr;
+    QSize m_placedSize; // the size chosen at start-up, until the first show has fitted it
     TKelvoScan** m_instance = nullptr;
 };
 

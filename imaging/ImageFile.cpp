@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QTransform>
 
+#include <cstring>
 #include <memory>
 
 namespace kelvo {
@@ -90,6 +91,56 @@ bool readTgaFrom(QIODevice* device, QImage* img)
     return tgaCanRead(device) && readTga(device, img) && !img->isNull();
 }
 
+// A reader chosen by the file's extension, for formats without a signature of their own (a
+// .dib is a BMP without its file header); only when the content named no reader.
+std::unique_ptr<QImageReader> readerByName(QIODevice* device, const QString& fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || fileName.indexOf(QLatin1Char('/'), dot) >= 0)
+        return nullptr;
+    // Qt's BMP reader also reads "dib", though it does not list it among its formats.
+    const QByteArray suffix = fileName.mid(dot + 1).toLower().toLatin1();
+    if (suffix.isEmpty())
+        return nullptr;
+    device->seek(0);
+    auto reader = std::make_unique<QImageReader>(device, suffix);
+    reader->setAutoTransform(false);
+    reader->setDecideFormatFromContent(false);
+    return reader->canRead() ? std::move(reader) : nullptr;
+}
+
+// A PNG is a signature and chunks, each a 4-byte length, a type, the data and a CRC. A chunk
+// that claims more bytes than the file holds (libpng's crasher files claim a gigabyte in 57
+// bytes) has the decoder allocate for data that never comes: refused before decoding.
+bool pngChunksFit(QIODevice* device)
+{
+    static const char kSignature[] = "\x89PNG\r\n\x1a\n";
+    char head[8];
+    if (device->isSequential() || device->peek(head, 8) != 8 || std::memcmp(head, kSignature, 8) != 0)
+        return true; // not a PNG
+    const qint64 size = device->size();
+    qint64 at = 8;
+    const qint64 start = device->pos();
+    bool fits = true;
+    while (at < size) {
+        uchar chunk[8];
+        if (!device->seek(at) || device->read(reinterpret_cast<char*>(chunk), 8) != 8) {
+            fits = false; // a cut chunk header: the decoder says more precisely
+            break;
+        }
+        const quint32 length = (quint32(chunk[0]) << 24) | (quint32(chunk[1]) << 16) | (quint32(chunk[2]) << 8) | chunk[3];
+        if (length > 0x7FFFFFFFu || at + 12 + qint64(length) > size) {
+            fits = false;
+            break;
+        }
+        at += 12 + qint64(length);
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0)
+            break;
+    }
+    device->seek(start);
+    return fits;
+}
+
 } // namespace
 
 void ensureImageReadersReady()
@@ -122,6 +173,8 @@ int L_FileInfo(const QString& fileName, FileInfo& info, uint32_t structSize)
         info.ViewOrientation = 1;
         return SUCCESS;
     }
+    if (!pngChunksFit(&file))
+        return ERROR_FILE_READ;
     const bool tgaFirst = tgaCanRead(&file) && (namedTga(fileName) || tgaHasFooter(&file));
     QImage::Format fmt = QImage::Format_Invalid;
     QSize size;
@@ -130,11 +183,14 @@ int L_FileInfo(const QString& fileName, FileInfo& info, uint32_t structSize)
     int format = 0;
     int orientation = 1;
     if (!size.isValid() || size.isEmpty()) {
-        QImage tga;
-        if (!readTgaFrom(&file, &tga))
-            return ERROR_FILE_READ;
-        size = tga.size();
-        fmt = tga.format();
+        QImage img;
+        if (!readTgaFrom(&file, &img)) {
+            const auto byName = readerByName(&file, fileName);
+            if (!byName || !byName->read(&img) || img.isNull())
+                return ERROR_FILE_READ;
+        }
+        size = img.size();
+        fmt = img.format();
     } else {
         auto reader = readerFor(&file);
         format = formatCodeOf(reader->format());
@@ -167,6 +223,8 @@ int L_LoadFile(const QString& fileName, Bitmap& bitmap, const FileInfo* info)
         bitmap = Bitmap::fromImage(std::move(img), 1);
         return SUCCESS;
     }
+    if (!pngChunksFit(&file))
+        return ERROR_FILE_READ;
     QImage img;
     if (tgaCanRead(&file) && (namedTga(fileName) || tgaHasFooter(&file)) && readTgaFrom(&file, &img)) {
         bitmap = Bitmap::fromImage(std::move(img), 1);
@@ -178,8 +236,11 @@ int L_LoadFile(const QString& fileName, Bitmap& bitmap, const FileInfo* info)
         bitmap = Bitmap::fromImage(std::move(img), orientation);
         return SUCCESS;
     }
-    if (!readTgaFrom(&file, &img))
-        return ERROR_FILE_READ;
+    if (!readTgaFrom(&file, &img)) {
+        const auto byName = readerByName(&file, fileName);
+        if (!byName || !byName->read(&img) || img.isNull())
+            return ERROR_FILE_READ;
+    }
     bitmap = Bitmap::fromImage(std::move(img), 1);
     return SUCCESS;
 }

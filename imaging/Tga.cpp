@@ -62,19 +62,22 @@ bool parse(const uchar* h, Header& hd)
         return hd.depth == 15 || hd.depth == 16 || hd.depth == 24 || hd.depth == 32;
     case 3:
     case 11:
-        return hd.depth == 8;
+        // 16 bits: gray and alpha, one byte each.
+        return hd.depth == 8 || hd.depth == 16;
     default:
         return false;
     }
 }
 
-// A colour of 15, 16, 24 or 32 bits, stored blue first.
+// A colour of 15, 16, 24 or 32 bits, stored blue first. With alpha, a 16-bit colour's top
+// bit says opaque (1) or transparent (0).
 QRgb colourOf(const uchar* p, int bits, bool alpha)
 {
     if (bits == 15 || bits == 16) {
         const int v = le16(p);
         const int r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
-        return qRgb((r << 3) | (r >> 2), (g << 3) | (g >> 2), (b << 3) | (b >> 2));
+        return qRgba((r << 3) | (r >> 2), (g << 3) | (g >> 2), (b << 3) | (b >> 2),
+                     bits == 16 && alpha && !(v & 0x8000) ? 0 : 255);
     }
     return qRgba(p[2], p[1], p[0], bits == 32 && alpha ? p[3] : 255);
 }
@@ -134,11 +137,12 @@ bool readTga(QIODevice* device, QImage* image)
                                             hd.mapEntryBits, false);
     }
 
-    const bool alpha = hd.kind() == 2 && hd.depth == 32 && hd.alphaBits > 0;
-    const QImage::Format format = hd.kind() == 1 ? QImage::Format_Indexed8
-                                  : hd.kind() == 3 ? QImage::Format_Grayscale8
-                                  : alpha          ? QImage::Format_ARGB32
-                                                   : QImage::Format_RGB32;
+    const bool alpha = hd.alphaBits > 0 && ((hd.kind() == 2 && (hd.depth == 32 || hd.depth == 16)) || hd.kind() == 3);
+    const bool grayAlpha = hd.kind() == 3 && hd.depth == 16;
+    const QImage::Format format = hd.kind() == 1                 ? QImage::Format_Indexed8
+                                  : hd.kind() == 3 && !grayAlpha ? QImage::Format_Grayscale8
+                                  : alpha                        ? QImage::Format_ARGB32
+                                                                 : QImage::Format_RGB32;
     QImage img;
     if (!QImageIOHandler::allocateImage(QSize(hd.width, hd.height), format, &img))
         return false;
@@ -179,8 +183,28 @@ bool readTga(QIODevice* device, QImage* image)
             const int outX = hd.rightToLeft ? hd.width - 1 - x : x;
             if (hd.kind() == 2)
                 reinterpret_cast<QRgb*>(out)[outX] = colourOf(px, hd.depth, alpha);
+            else if (grayAlpha)
+                reinterpret_cast<QRgb*>(out)[outX] = qRgba(px[0], px[0], px[0], alpha ? px[1] : 255);
             else
                 out[outX] = px[0];
+        }
+    }
+    // Many writers declare an alpha bit and leave it clear everywhere: a picture that would
+    // be wholly transparent is shown opaque, as other viewers do.
+    if (format == QImage::Format_ARGB32 && hd.depth == 16) {
+        bool anyVisible = false;
+        for (int y = 0; y < img.height() && !anyVisible; ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+            for (int x = 0; x < img.width() && !anyVisible; ++x)
+                anyVisible = qAlpha(line[x]) != 0;
+        }
+        if (!anyVisible) {
+            for (int y = 0; y < img.height(); ++y) {
+                auto* line = reinterpret_cast<QRgb*>(img.scanLine(y));
+                for (int x = 0; x < img.width(); ++x)
+                    line[x] |= 0xFF000000u;
+            }
+            img.reinterpretAsFormat(QImage::Format_RGB32);
         }
     }
     if (hd.kind() == 1)

@@ -1,7 +1,8 @@
 // Truevision TGA reading. Qt's own TGA reader takes only files with the TGA 2.0 footer and no
 // compression, which most writers (GraphicsMagick, ImageMagick, GIMP) do not produce; TGA has
 // no signature, so another reader may even claim such a file. This one reads colour-mapped,
-// true-colour and gray images, uncompressed or run-length encoded, in any row order.
+// true-colour (15, 16 and 24 bits, 16 and 32 with alpha) and gray images (8 bits, 16 with
+// alpha), uncompressed or run-length encoded, in any row order.
 #pragma once
 
 #include <QImage>

@@ -3,6 +3,8 @@
 // the program runs headless instead of aborting.
 #pragma once
 
+#include <QString>
+
 namespace kelvo {
 
 // Probes DISPLAY and WAYLAND_DISPLAY (before any window system is touched) and chooses Qt's
@@ -11,6 +13,11 @@ bool chooseDisplay();
 // The result of chooseDisplay() (false before it ran): no display means no window may wait
 // for a click, and nothing is opened with the desktop's applications.
 bool hasDisplay();
+// Closes the connection that found the X server answering; call once Qt has connected.
+void releaseDisplayProbe();
+// Why there is no usable display, as a phrase for a message ("die Anzeige „:199“ antwortet
+// nicht"); empty when there is one.
+QString displayProblem();
 // For tests: pretend the display state.
 void setHasDisplay(bool on);
 

@@ -18,5 +18,9 @@ QString privateTempDir();
 // Removes that directory and everything in it; the next privateTempDir() makes a new one.
 // Safe to call from a signal handler's aftermath and at exit; does nothing when none exists.
 void removePrivateTempDir();
+// Removes the private directories in tempDir() that runs of this user left when they were
+// killed: each living run holds a lock on its own, so an unlocked one has no owner. Another
+// user's directories and anything else are left alone.
+void removeAbandonedTempDirs();
 
 } // namespace kelvo

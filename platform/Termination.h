@@ -1,8 +1,9 @@
-// Termination requests from outside the program (SIGTERM, SIGINT), turned into something the
-// event loop can wait on, so a scan can end in order: the page being stored is finished, the
+// Termination requests from outside the program (SIGTERM, SIGINT, and SIGHUP and SIGQUIT,
+// which a closed terminal or an ended login session send), turned into something the event
+// loop can wait on, so a scan can end in order: the page being stored is finished, the
 // hand-off is written. SIGPIPE is ignored: a caller that closes its end of our standard
 // error, or a network scanner's socket that goes away, must not kill a run. Once installed,
-// no library can take these three signals back (see sigaction in Termination.cpp).
+// no library can take these signals back (see sigaction in Termination.cpp).
 #pragma once
 
 namespace kelvo {

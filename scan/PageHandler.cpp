@@ -1,6 +1,7 @@
 #include "scan/PageHandler.h"
 
 #include "imaging/ImageFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -57,18 +59,28 @@ bool PageHandler::writtenByUs(const QString& name) const
     return m_written.contains(absoluteName(name));
 }
 
+void PageHandler::beginSession()
+{
+    m_clash = Clash::Ask;
+    m_storedInSession = 0;
+    m_sessionBegan = fileClockNow();
+}
+
 QString PageHandler::nameToStore(const QString& name)
 {
     const bool interactive = !m_settings.ExitAfterRun;
-    if (interactive && m_clash == Clash::Ask && entryExists(name) && !writtenByUs(name)) {
+    if (interactive && m_clash == Clash::Ask && entryExists(name) && !writtenByUs(name)
+        && !storedByAnotherRun(QFile::encodeName(name), m_sessionBegan)) {
         const int answer = m_ui.messageBox(
             QStringLiteral("Die Datei „%1“ existiert bereits. Vorhandene Dateien ersetzen?").arg(name),
-            QStringLiteral("Scannen"), MB_YESNO);
+            QStringLiteral("Scannen"), MB_YESNO | MB_DEFBUTTON2);
         m_clash = answer == IDYES ? Clash::Replace : Clash::Avoid;
     }
-    // A file of ours that the caller has moved away is no longer there to be replaced.
+    // A file of ours that the caller has moved away is no longer there to be replaced; a page
+    // another run stored while it still runs is never replaced.
     const auto taken = [&](const QString& n) {
-        return entryExists(n) && (writtenByUs(n) || (interactive && m_clash == Clash::Avoid));
+        return entryExists(n)
+               && (writtenByUs(n) || (interactive && m_clash == Clash::Avoid) || storedByAnotherRun(QFile::encodeName(n), m_sessionBegan));
     };
     // The counter's sequence is finite (and may run into names that never advance): give up
     // after a full round rather than loop.
@@ -139,11 +151,16 @@ int PageHandler::PageAcquired(Bitmap& page)
     const PageName name = pageNameFor(target, format, page.bitsPerPixel);
     const bool pdf = isPdfFormat(name.formatName);
 
-    // A PDF page names a file only when it opens the document.
+    // A PDF page names a file only when it opens the document. A page file is named and stored
+    // in one turn in its directory, so that another run cannot take the same name meanwhile.
     QString writtenName = name.writtenName;
+    std::optional<DirectoryTurn> turn;
+    if (!pdf)
+        turn.emplace(QFileInfo(name.writtenName).absolutePath());
     if (!pdf || m_session.PdfDocument == 0)
         writtenName = nameToStore(name.writtenName);
     const int status = writtenName.isEmpty() ? ERROR_FILE_CREATE : store(page, writtenName, name.formatName);
+    turn.reset();
     if (writtenName.isEmpty())
         writtenName = name.writtenName;
     const bool stored = status == SUCCESS;

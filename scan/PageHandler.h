@@ -28,11 +28,7 @@ public:
 
     // A new session (or chain of PDF sessions) begins: the question about existing files is
     // asked again.
-    void beginSession()
-    {
-        m_clash = Clash::Ask;
-        m_storedInSession = 0;
-    }
+    void beginSession();
     // Pages stored since beginSession(), for the summary.
     int storedInSession() const { return m_storedInSession; }
     // Remembers a file this process wrote (the PDF), so no later page replaces it.
@@ -57,6 +53,7 @@ private:
     QSet<QString> m_written; // absolute names of every file this process stored
     Clash m_clash = Clash::Ask;
     int m_storedInSession = 0;
+    qint64 m_sessionBegan = 0; // file clock: files changed since are another run's of this time
 };
 
 } // namespace kelvo

@@ -16,6 +16,8 @@ int saveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bi
         return error;
 
     AtomicFile file(fileName, mode, durability);
+    if (durability == AtomicFile::Durability::Synced)
+        file.markStoredByThisRun();
     if (!file.open())
         return file.error() == AtomicFile::Error::SymbolicLink ? ERROR_SYMLINK : ERROR_FILE_CREATE;
     QFile& device = file.device();

@@ -4,6 +4,8 @@
 #include "platform/Text.h"
 #include "scan/HandOff.h"
 
+#include <cstdio>
+
 namespace kelvo {
 
 namespace {
@@ -99,6 +101,27 @@ void ScanSession::salvage()
     finish();
 }
 
+int ScanSession::pageAcquired(Bitmap& page)
+{
+    // KELVO_LOG_PAGES: a line on standard error for each page handed over and each page
+    // stored, so that long soak runs can count them against the files and the hand-off.
+    static const bool logPages = qEnvironmentVariableIsSet("KELVO_LOG_PAGES");
+    if (!logPages)
+        return m_pages.PageAcquired(page);
+    const int storedBefore = m_pages.storedInSession();
+    std::fputs("KelvoBild: Seite übernommen\n", stderr);
+    const int answer = m_pages.PageAcquired(page);
+    if (m_pages.storedInSession() > storedBefore)
+        std::fprintf(stderr, "KelvoBild: Seite gespeichert: %s\n", toNarrow(m_session.LastPageFile).constData());
+    std::fflush(stderr);
+    return answer;
+}
+
+void ScanSession::handOffNothingStored()
+{
+    WriteHandOff(toNarrow(m_session.LastPageFile), 0, "S", m_handOffDirectory, m_notifier);
+}
+
 QString ScanSession::summary() const
 {
     const int pages = m_pages.storedInSession();
@@ -182,7 +205,7 @@ void ScanSession::FileScan1Execute()
             negotiate();
             m_acquiring = true;
             result = m_twain.acquire(
-                [this](Bitmap& page) { return m_pages.PageAcquired(page); },
+                [this](Bitmap& page) { return pageAcquired(page); },
                 m_settings.ShowSourceUi ? ACQUIRE_SHOW_UI : 0,
                 [this](const AcquireProgress& p) { m_ui.showScanProgress(p.page, p.bytesRead, p.bytesExpected); });
             m_acquiring = false;

@@ -32,10 +32,15 @@ public:
     // open PDF, the hand-off) without asking anything. Only while a session runs.
     void salvage();
 
+    // The hand-off of a session that stored nothing, for an unattended run whose command line
+    // was refused: the caller waiting for the hand-off learns that nothing will come.
+    void handOffNothingStored();
+
     PdfDocuments& pdfDocuments() { return m_pdf; }
 
 private:
     void negotiate();
+    int pageAcquired(Bitmap& page);
     void writePdf();
     void finish(); // steps after the chain: hand-off, counter, viewer, temporary files
     QString summary() const;

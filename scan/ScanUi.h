@@ -10,6 +10,8 @@ namespace kelvo {
 inline constexpr int MB_OK = 0;
 inline constexpr int MB_YESNO = 4;
 inline constexpr int MB_ICONERROR = 0x10;
+// With MB_YESNO: No is the default button, so Enter does not say yes to something lasting.
+inline constexpr int MB_DEFBUTTON2 = 0x100;
 inline constexpr int IDOK = 1;
 inline constexpr int IDYES = 6;
 inline constexpr int IDNO = 7;

@@ -27,7 +27,7 @@ PACKAGES=(
   googletest libgtest-dev xvfb xauth x11-utils qpdf poppler-utils graphicsmagick netpbm libtiff-tools
   desktop-file-utils groff-base man-db librsvg2-bin lintian
   # benchmarks
-  img2pdf time
+  img2pdf time python3
 )
 
 WINDOWS_PACKAGES=(

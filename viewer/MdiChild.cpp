@@ -93,6 +93,28 @@ void ImageView::setScrollRanges(int displayedWidth, int displayedHeight)
     updateScrollBars();
 }
 
+QSize ImageView::zoomedDisplayedSize() const
+{
+    QSize size = zoomedImageSize();
+    if (m_bitmap.swapsAxes())
+        size.transpose();
+    return size;
+}
+
+void ImageView::setCentred(bool on)
+{
+    m_centred = on;
+    viewport()->update();
+}
+
+QPoint ImageView::origin() const
+{
+    if (!m_centred || !m_bitmap.allocated)
+        return {};
+    const QSize free = viewport()->size() - zoomedDisplayedSize();
+    return QPoint(std::max(0, free.width() / 2), std::max(0, free.height() / 2));
+}
+
 QSize ImageView::zoomedImageSize() const
 {
     if (m_zoom == 1.0)
@@ -140,7 +162,7 @@ void ImageView::setZoom(double zoom, std::optional<QPoint> anchor)
     if (std::abs(zoom - 1.0) < 1e-9)
         zoom = 1.0;
     const QPoint at = anchor.value_or(viewport()->rect().center());
-    const QPointF imagePoint = (QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value()) + at) / m_zoom;
+    const QPointF imagePoint = (QPointF(horizontalScrollBar()->value(), verticalScrollBar()->value()) + at - origin()) / m_zoom;
     m_zoom = zoom;
     m_reduced.free();
     if (zoom < 1.0) {
@@ -149,8 +171,9 @@ void ImageView::setZoom(double zoom, std::optional<QPoint> anchor)
                                       m_bitmap.viewOrientation);
     }
     updateScrollBars();
-    horizontalScrollBar()->setValue(int(std::lround(imagePoint.x() * zoom - at.x())));
-    verticalScrollBar()->setValue(int(std::lround(imagePoint.y() * zoom - at.y())));
+    const QPoint o = origin();
+    horizontalScrollBar()->setValue(int(std::lround(imagePoint.x() * zoom + o.x() - at.x())));
+    verticalScrollBar()->setValue(int(std::lround(imagePoint.y() * zoom + o.y() - at.y())));
     viewport()->update();
     emit zoomChanged(zoom);
 }
@@ -223,7 +246,7 @@ void ImageView::paintEvent(QPaintEvent* event)
         if (m_bitmap.swapsAxes())
             shown.transpose();
     }
-    const QRect dest(QPoint(-h, -v), shown);
+    const QRect dest(origin() - QPoint(h, v), shown);
     for (const QRect& r : event->region()) {
         if (m_zoom == 1.0)
             L_PaintDC(painter, m_bitmap, dest, r);
@@ -243,6 +266,10 @@ TMDIChild::TMDIChild(QMdiArea* area, const QString& fileName, QSize mainClientSi
     setAttribute(Qt::WA_DeleteOnClose); // closing destroys the window
     setWindowTitle(QStringLiteral("Untergeordnetes MDI"));
     m_view = new ImageView(m_bitmap, this);
+    m_view->setObjectName(QStringLiteral("ScanDocument"));
+    // A screen reader names the picture and which file it shows.
+    m_view->setAccessibleName(QStringLiteral("Bild"));
+    m_view->setAccessibleDescription(fileName);
     setWidget(m_view);
     // Small enough for many windows, large enough that the caption, the icon and the three
     // buttons of the title bar stay readable even for an empty window.
@@ -270,11 +297,17 @@ TMDIChild::TMDIChild(QMdiArea* area, const QString& fileName, QSize mainClientSi
             showZoom();
     });
     connect(m_view, &ImageView::zoomChanged, this, [this] {
-        // The window may not outgrow the zoomed image.
-        m_scanDocument = m_view->zoomedImageSize();
+        // The window follows the zoomed picture, larger or smaller, and may not outgrow it.
+        // While the whole page is fitted, the window's size sets the zoom instead.
+        m_scanDocument = m_view->zoomedDisplayedSize();
+        if (!m_refitting) {
+            m_fitted = false;
+            sizeToPicture(this->mainClientSize());
+        }
         formResize();
         showZoom();
     });
+    area->viewport()->installEventFilter(this);
 }
 
 TMDIChild::~TMDIChild()
@@ -315,6 +348,19 @@ void TMDIChild::createZoomActions()
     addActions(m_zoomActions);
     m_view->addActions(m_zoomActions);
     m_view->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // Shift+F10 opens the context menu from the keyboard, as on Windows (the menu key does
+    // already), at the middle of the picture's area.
+    m_contextMenu = new QMenu(this);
+    m_contextMenu->setObjectName(QStringLiteral("ContextMenu"));
+    m_contextMenu->addActions(m_zoomActions);
+    auto* menuKey = new QAction(this);
+    menuKey->setObjectName(QStringLiteral("ContextMenuKey"));
+    menuKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    menuKey->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(menuKey, &QAction::triggered, this, [this] {
+        m_contextMenu->popup(m_view->viewport()->mapToGlobal(m_view->viewport()->rect().center()));
+    });
+    addAction(menuKey);
     // Ctrl+F4 and Ctrl+W close the window, as on Windows. The window's own Close entry has
     // the platform's close keys; whichever of the two it lacks is added here.
     QList<QKeySequence> closeKeys;
@@ -350,11 +396,74 @@ QAction* TMDIChild::zoomAction(const QString& name) const
 void TMDIChild::zoomIn() { zoomTo(nextZoomStep(m_view->zoom(), true)); }
 void TMDIChild::zoomOut() { zoomTo(nextZoomStep(m_view->zoom(), false)); }
 void TMDIChild::zoomOriginal() { zoomTo(1.0); }
-void TMDIChild::zoomWholePage() { zoomTo(m_view->fitZoom()); }
+void TMDIChild::zoomWholePage()
+{
+    if (!m_bitmap.allocated)
+        return;
+    m_fitted = true;
+    refit();
+}
 
 void TMDIChild::zoomTo(double zoom)
 {
     m_view->setZoom(zoom);
+}
+
+void TMDIChild::refit()
+{
+    m_refitting = true;
+    const double fit = m_view->fitZoom();
+    if (std::abs(fit - m_view->zoom()) > 1e-9)
+        m_view->setZoom(fit);
+    m_refitting = false;
+}
+
+QSize TMDIChild::mainClientSize() const
+{
+    // The main window's client size below its menu bar, as the window was sized at creation.
+    if (const auto* main = qobject_cast<const QMainWindow*>(window())) {
+        const QWidget* bar = main->menuWidget();
+        return QSize(main->width(), main->height() - (bar && bar->isVisible() ? bar->height() : 0));
+    }
+    return mdiArea() ? mdiArea()->viewport()->size() : size();
+}
+
+void TMDIChild::sizeToPicture(QSize mainClientSize)
+{
+    if (!m_bitmap.allocated || isMaximized() || isMinimized())
+        return;
+    const QSize shown = m_view->zoomedDisplayedSize();
+    const QPoint pos = geometry().topLeft();
+    const int clientH = childClientHeight(mainClientSize.height(), pos.y(), shown.height());
+    const int clientW = childClientWidth(mainClientSize.width(), pos.x(), shown.width(), true);
+    // The frame around the client area: border and title bar.
+    QMargins margins = contentsMargins();
+    if (layout())
+        margins += layout()->contentsMargins();
+    QSize outer(std::max(0, clientW) + margins.left() + margins.right(),
+                std::max(0, clientH) + margins.top() + margins.bottom());
+    if (mdiArea())
+        outer = outer.boundedTo(mdiArea()->viewport()->size() - QSize(pos.x(), pos.y()));
+    resize(outer);
+}
+
+void TMDIChild::changeEvent(QEvent* event)
+{
+    QMdiSubWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        m_view->setCentred(isMaximized());
+}
+
+bool TMDIChild::eventFilter(QObject* watched, QEvent* event)
+{
+    // A fitted page stays whole when the main window shrinks below it.
+    if (m_fitted && event->type() == QEvent::Resize && mdiArea() && watched == mdiArea()->viewport()
+        && !isMaximized() && !isMinimized()) {
+        const QSize room = mdiArea()->viewport()->size() - QSize(x(), y());
+        if (width() > room.width() || height() > room.height())
+            resize(size().boundedTo(room).expandedTo(minimumSize()));
+    }
+    return QMdiSubWindow::eventFilter(watched, event);
 }
 
 void TMDIChild::showZoom() const
@@ -391,16 +500,10 @@ void TMDIChild::formCreate(const QString& fileName, QSize mainClientSize)
     }
     flattenTransparency(m_bitmap);
 
-    m_scanDocument = QSize(m_bitmap.width, m_bitmap.height);
-    const QPoint pos = geometry().topLeft();
-    const int clientH = childClientHeight(mainClientSize.height(), pos.y(), m_bitmap.height);
-    const int clientW = childClientWidth(mainClientSize.width(), pos.x(), m_bitmap.width, true);
-    // The frame around the client area: border and title bar.
-    QMargins margins = contentsMargins();
-    if (layout())
-        margins += layout()->contentsMargins();
-    const QSize frame(margins.left() + margins.right(), margins.top() + margins.bottom());
-    resize(std::max(0, clientW) + frame.width(), std::max(0, clientH) + frame.height());
+    // Sized by the picture as shown: a JPEG turned by its EXIF orientation gets a window of
+    // the turned picture's size.
+    m_scanDocument = QSize(m_bitmap.displayedWidth(), m_bitmap.displayedHeight());
+    sizeToPicture(mainClientSize);
     m_view->setScrollRanges(m_bitmap.displayedWidth(), m_bitmap.displayedHeight());
     m_view->viewport()->update();
 }
@@ -408,6 +511,8 @@ void TMDIChild::formCreate(const QString& fileName, QSize mainClientSize)
 void TMDIChild::resizeEvent(QResizeEvent* event)
 {
     QMdiSubWindow::resizeEvent(event);
+    if (m_fitted && !m_inResize)
+        refit();
     formResize();
 }
 
@@ -418,7 +523,7 @@ void TMDIChild::formResize()
     if (m_inResize || isMaximized() || isMinimized())
         return;
     m_inResize = true;
-    const QSize image = m_bitmap.allocated ? m_view->zoomedImageSize() : QSize(0, 0);
+    const QSize image = m_bitmap.allocated ? m_view->zoomedDisplayedSize() : QSize(0, 0);
     if (m_scanDocument.width() > image.width())
         m_scanDocument.setWidth(image.width());
     if (m_scanDocument.width() + 17 < width())

@@ -11,6 +11,7 @@
 #include <optional>
 
 class QAction;
+class QMenu;
 class QMdiArea;
 
 namespace kelvo {
@@ -46,6 +47,13 @@ public:
     double fitZoom() const;
     // The image scaled by the zoom factor, in image orientation (unswapped).
     QSize zoomedImageSize() const;
+    // The same as shown: width and height swapped for orientations 5 to 8.
+    QSize zoomedDisplayedSize() const;
+    // A picture smaller than the window is drawn in its middle (a maximised window), instead
+    // of at the top left.
+    void setCentred(bool on);
+    // Where the picture's top left corner is drawn when scrolled to 0, 0.
+    QPoint origin() const;
 
 signals:
     void zoomChanged(double zoom);
@@ -65,6 +73,7 @@ private:
     bool m_rangesSet = false;
     qint64 m_paintedArea = 0;
     double m_zoom = 1.0;
+    bool m_centred = false;
     // The image reduced once for a factor below 1:1 (smoothly, which painting cannot afford).
     Bitmap m_reduced;
     int m_wheelDelta = 0;
@@ -84,17 +93,29 @@ public:
     QSize scanDocumentSize() const { return m_scanDocument; }
     // Zoom commands, also in the window's system menu and context menu.
     QAction* zoomAction(const QString& name) const;
+    // The context menu as Shift+F10 opens it.
+    QMenu* contextMenu() const { return m_contextMenu; }
     void zoomIn();
     void zoomOut();
     void zoomOriginal();
     void zoomWholePage();
+    // "Ganze Seite" holds until the user zooms: the picture is fitted again whenever the
+    // window's size changes.
+    bool fitsWholePage() const { return m_fitted; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void formCreate(const QString& fileName, QSize mainClientSize);
     void formResize();
+    // Sizes the window to the picture as shown, within the main window as at creation and
+    // within the MDI area.
+    void sizeToPicture(QSize mainClientSize);
+    QSize mainClientSize() const;
+    void refit();
     void createZoomActions();
     void zoomTo(double zoom);
     void showZoom() const;
@@ -103,7 +124,10 @@ private:
     ImageView* m_view = nullptr;
     QSize m_scanDocument{273, 169};
     bool m_inResize = false;
+    bool m_fitted = false;
+    bool m_refitting = false; // the zoom changes to fit, not by the user
     QList<QAction*> m_zoomActions;
+    QMenu* m_contextMenu = nullptr;
 };
 
 } // namespace kelvo

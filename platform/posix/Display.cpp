@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QString>
 #include <QtGlobal>
 
 #include <cstring>
@@ -17,6 +18,11 @@ namespace kelvo {
 namespace {
 
 bool g_hasDisplay = false;
+QString g_problem;
+// The probe's connection stays open until Qt has its own. An X server whose last client
+// leaves resets itself (Xvfb, a bare Xorg) and refuses connections meanwhile: closing the
+// probe first had Qt's connection fall into that gap now and then, and Qt then aborts.
+xcb_connection_t* g_probe = nullptr;
 
 bool xServerAnswers()
 {
@@ -24,8 +30,12 @@ bool xServerAnswers()
         return false;
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     const bool ok = c && xcb_connection_has_error(c) == 0;
-    if (c)
+    if (ok) {
+        releaseDisplayProbe();
+        g_probe = c;
+    } else if (c) {
         xcb_disconnect(c);
+    }
     return ok;
 }
 
@@ -76,8 +86,30 @@ bool chooseDisplay()
     } else {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         g_hasDisplay = false;
+        const QString x = qEnvironmentVariable("DISPLAY");
+        const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+        if (x.isEmpty() && wayland.isEmpty())
+            g_problem = QStringLiteral("DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt");
+        else if (!x.isEmpty())
+            g_problem = QStringLiteral("die Anzeige „%1“ antwortet nicht").arg(x);
+        else
+            g_problem = QStringLiteral("die Wayland-Anzeige „%1“ antwortet nicht").arg(wayland);
     }
     return g_hasDisplay;
+}
+
+void releaseDisplayProbe()
+{
+    if (g_probe)
+        xcb_disconnect(g_probe);
+    g_probe = nullptr;
+}
+
+QString displayProblem()
+{
+    if (g_hasDisplay)
+        return {};
+    return g_problem.isEmpty() ? QStringLiteral("es gibt keine Anzeige") : g_problem;
 }
 
 bool hasDisplay()

@@ -11,7 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include <chrono>
+#include <thread>
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +34,11 @@ constexpr std::string_view kMessageName = "KELVODATA1";
 constexpr const char* kSectionName = "/KELVODATA1";
 // The section is never smaller than the size the calling application has always seen.
 constexpr std::size_t kMinSectionSize = 20;
+// Runs at the same time share the one section: each holds it (flock) from writing its text
+// until the receiver has had this long to read it, and the next waits its turn, at most
+// kTurnWait. The sender of a Windows message waits for the receiver in the same way.
+constexpr std::chrono::milliseconds kReadTime(500);
+constexpr std::chrono::milliseconds kTurnWait(10000);
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -132,11 +141,38 @@ struct SectionView {
 };
 SectionView g_view;
 
-// Puts `text` at the first byte of the shared section; false when that is not possible.
-// Names in /dev/shm are shared by every user: an object that another user made, or that
-// others may read or write, could hand a forged name to the caller or be shrunk under our
-// mapping. It is left alone, and the caller hears why on standard error.
-bool writeSection(const QByteArray& text)
+// The section held for this run's turn.
+class SectionTurn {
+public:
+    SectionTurn() = default;
+    SectionTurn(const SectionTurn&) = delete;
+    SectionTurn& operator=(const SectionTurn&) = delete;
+    ~SectionTurn()
+    {
+        // Unlocked by hand: the mapping keeps the open file, and with it a lock, alive.
+        if (fd >= 0) {
+            flock(fd, LOCK_UN);
+            close(fd);
+        }
+    }
+    // Waits, within kTurnWait, until no other run holds the section. Past that the text is
+    // written all the same: a run stopped by a signal must not silence the others for ever.
+    void take(int descriptor)
+    {
+        fd = descriptor;
+        const auto giveUp = std::chrono::steady_clock::now() + kTurnWait;
+        while (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK
+               && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    int fd = -1;
+};
+
+// Puts `text` at the first byte of the shared section, held for this run's turn; false when
+// that is not possible. Names in /dev/shm are shared by every user: an object that another
+// user made, or that others may read or write, could hand a forged name to the caller or be
+// shrunk under our mapping. It is left alone, and the caller hears why on standard error.
+bool writeSection(const QByteArray& text, SectionTurn& turn)
 {
     const int fd = shm_open(kSectionName, O_CREAT | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -153,6 +189,9 @@ bool writeSection(const QByteArray& text)
                      kSectionName);
         return false;
     }
+    turn.take(fd);
+    if (fstat(fd, &st) != 0)  // another run may have grown it meanwhile
+        return false;
     const std::size_t needed = std::max(kMinSectionSize, static_cast<std::size_t>(text.size()));
     bool ok = true;
     // Only ever grown: a bigger object left by an earlier run keeps its size.
@@ -160,7 +199,6 @@ bool writeSection(const QByteArray& text)
         ok = ftruncate(fd, static_cast<off_t>(needed)) == 0;
     void* address = ok ? mmap(nullptr, needed, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
                        : MAP_FAILED;
-    close(fd);
     if (address == MAP_FAILED)
         return false;
     if (!text.isEmpty())
@@ -188,7 +226,8 @@ void SystemNotifier::notify(const QByteArray& text)
     const xcb_atom_t atom = internMessageAtom(conn.get());
     if (atom == XCB_ATOM_NONE)
         return;
-    if (!writeSection(text))
+    SectionTurn turn;
+    if (!writeSection(text, turn))
         return;
 
     // The event is sent as a full 32-byte wire event.
@@ -206,6 +245,9 @@ void SystemNotifier::notify(const QByteArray& text)
     // A round trip: once it is answered the server has delivered the message.
     Reply<xcb_get_input_focus_reply_t> focus(
         xcb_get_input_focus_reply(conn.get(), xcb_get_input_focus(conn.get()), nullptr));
+    // The receiver reads the section as it handles the message; only then may the next run
+    // write it.
+    std::this_thread::sleep_for(kReadTime);
 }
 
 } // namespace kelvo

@@ -14,6 +14,18 @@ namespace kelvo {
 namespace {
 
 int g_writeEnd = -1;
+constexpr int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+
+bool handledHere(int signal)
+{
+    if (signal == SIGPIPE)
+        return true;
+    for (const int s : kTerminationSignals) {
+        if (s == signal)
+            return true;
+    }
+    return false;
+}
 void (*g_exitHandler)() = nullptr;
 std::atomic<bool> g_exitHandlerRan{false};
 
@@ -62,8 +74,8 @@ int installTerminationHandlers()
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return -1;
     g_writeEnd = fds[1];
-    installHandler(SIGTERM);
-    installHandler(SIGINT);
+    for (const int signal : kTerminationSignals)
+        installHandler(signal);
     return fds[0];
 }
 
@@ -89,13 +101,13 @@ void keepExitHandlerFirst()
 
 } // namespace kelvo
 
-// Once the program handles SIGTERM, SIGINT and SIGPIPE itself, libraries may not take them
+// Once the program handles the termination signals and SIGPIPE itself, libraries may not take them
 // back: SANE's test backend sets SIGTERM to its default in every reader thread it starts,
 // which would kill a scan mid-page instead of ending it in order. Other signals pass.
 extern "C" int sigaction(int signal, const struct sigaction* act, struct sigaction* old)
 {
     const auto real = kelvo::realSigaction();
-    if (act && kelvo::g_writeEnd >= 0 && (signal == SIGTERM || signal == SIGINT || signal == SIGPIPE))
+    if (act && kelvo::g_writeEnd >= 0 && kelvo::handledHere(signal))
         return real(signal, nullptr, old);
     return real(signal, act, old);
 }

@@ -3,6 +3,8 @@
 #include "platform/Text.h"
 #include "platform/win/WinFiles.h"
 
+#include <QHash>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -23,6 +25,52 @@ bool mayReplace(const QString& name)
 }
 
 } // namespace
+
+// Runs at the same time: Windows has no advisory locks that outlive a handle, so a file counts
+// as another run's while it changed after this run began (the clock of file times).
+qint64 fileClockNow()
+{
+    FILETIME now {};
+    GetSystemTimePreciseAsFileTime(&now);
+    return ((qint64(now.dwHighDateTime) << 32) | now.dwLowDateTime) * 100;
+}
+
+bool storedByAnotherRun(const QByteArray& nativePath, qint64 sinceNs)
+{
+    if (sinceNs == 0)
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data {};
+    if (!GetFileAttributesExW(win::nativeName(fromNarrow(nativePath)).c_str(), GetFileExInfoStandard, &data))
+        return false;
+    const qint64 written = ((qint64(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime) * 100;
+    return written >= sinceNs;
+}
+
+// One run at a time picks a name in a directory: a named mutex of the session per directory.
+DirectoryTurn::DirectoryTurn(const QString& directory, int waitMs)
+{
+    const QString key = QStringLiteral("KelvoBild-Verzeichnis-")
+                      + QString::number(qHash(QDir::cleanPath(directory).toLower()), 16);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, key.toStdWString().c_str());
+    if (!mutex)
+        return;
+    const DWORD r = WaitForSingleObject(mutex, DWORD(waitMs < 0 ? 0 : waitMs));
+    if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) {
+        // Kernel handles have 32 significant bits on 64-bit Windows too: the int keeps it.
+        m_fd = static_cast<int>(reinterpret_cast<intptr_t>(mutex));
+        return;
+    }
+    CloseHandle(mutex);
+}
+
+DirectoryTurn::~DirectoryTurn()
+{
+    if (m_fd < 0)
+        return;
+    const auto mutex = reinterpret_cast<HANDLE>(static_cast<intptr_t>(m_fd));
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
 
 bool mayBeReplaced(const QByteArray& nativePath)
 {

@@ -1,6 +1,7 @@
 #include "platform/Display.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <windows.h>
@@ -48,6 +49,20 @@ bool chooseDisplay()
         withoutDisplay();
     }
     return g_hasDisplay;
+}
+
+void releaseDisplayProbe()
+{
+    // Nothing is held open: the window station is asked, not connected to.
+}
+
+QString displayProblem()
+{
+    if (g_hasDisplay)
+        return {};
+    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || visibleWindowStation()
+               ? QStringLiteral("kein sichtbarer Desktop, Qt-Plattform „%1“").arg(qEnvironmentVariable("QT_QPA_PLATFORM"))
+               : QStringLiteral("kein sichtbarer Desktop (Dienst oder geplante Aufgabe)");
 }
 
 bool hasDisplay()

@@ -14,11 +14,42 @@ namespace kelvo {
 
 namespace {
 
-QString g_privateDir; // this process's own directory, empty when none
-
 const wchar_t* wide(const QString& s)
 {
     return reinterpret_cast<const wchar_t*>(s.utf16());
+}
+
+QString g_privateDir; // this process's own directory, empty when none
+// Held open, without delete sharing, while the directory is ours: a later run that can open
+// it exclusively knows its owner has gone.
+HANDLE g_privateDirHandle = INVALID_HANDLE_VALUE;
+
+HANDLE openDirectory(const QString& dir, DWORD share)
+{
+    return CreateFileW(QDir::toNativeSeparators(dir).toStdWString().c_str(), FILE_LIST_DIRECTORY, share, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Removes the plain files in `dir` and then `dir`; no recursion, links removed as links.
+void removeDirectory(const QString& dir)
+{
+    const QString native = QDir::toNativeSeparators(dir);
+    WIN32_FIND_DATAW entry {};
+    HANDLE find = FindFirstFileW(wide(native + QLatin1String("\\*")), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const QString name = QString::fromWCharArray(entry.cFileName);
+            if (name == QLatin1String(".") || name == QLatin1String(".."))
+                continue;
+            const QString path = native + QLatin1Char('\\') + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(wide(path));
+            else
+                DeleteFileW(wide(path));
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(wide(native));
 }
 
 bool isRoot(const QString& dir)
@@ -92,8 +123,10 @@ QString privateTempDir()
     for (int attempt = 0; attempt < 100 && g_privateDir.isEmpty(); ++attempt) {
         const QString name = base + QStringLiteral("/KelvoBild-%1")
                                         .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'));
-        if (CreateDirectoryW(wide(QDir::toNativeSeparators(name)), &attributes))
+        if (CreateDirectoryW(wide(QDir::toNativeSeparators(name)), &attributes)) {
             g_privateDir = name;
+            g_privateDirHandle = openDirectory(name, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        }
         else if (GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }
@@ -105,26 +138,33 @@ void removePrivateTempDir()
 {
     if (g_privateDir.isEmpty())
         return;
-    // Only plain names of our own making are inside; no recursion. Deleting a link removes
-    // the link, never what it points to.
-    const QString native = QDir::toNativeSeparators(g_privateDir);
-    WIN32_FIND_DATAW entry {};
-    HANDLE find = FindFirstFileW(wide(native + QLatin1String("\\*")), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const QString name = QString::fromWCharArray(entry.cFileName);
-            if (name == QLatin1String(".") || name == QLatin1String(".."))
-                continue;
-            const QString path = native + QLatin1Char('\\') + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(wide(path));
-            else
-                DeleteFileW(wide(path));
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+    if (g_privateDirHandle != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_privateDirHandle);
+        g_privateDirHandle = INVALID_HANDLE_VALUE;
     }
-    RemoveDirectoryW(wide(native));
+    removeDirectory(g_privateDir);
     g_privateDir.clear();
+}
+
+void removeAbandonedTempDirs()
+{
+    // A living run holds its directory open without delete sharing; one that opens without any
+    // sharing has no owner left. Other users' directories cannot be opened at all.
+    const QString base = tempDir();
+    const QStringList names = QDir(base).entryList({QStringLiteral("KelvoBild-*")}, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    for (const QString& name : names) {
+        const QString dir = base + QLatin1Char('/') + name;
+        if (dir == g_privateDir)
+            continue;
+        const DWORD attributes = GetFileAttributesW(wide(QDir::toNativeSeparators(dir)));
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        HANDLE h = openDirectory(dir, 0);
+        if (h == INVALID_HANDLE_VALUE)
+            continue;
+        CloseHandle(h);
+        removeDirectory(dir);
+    }
 }
 
 } // namespace kelvo

@@ -243,7 +243,13 @@ void SaneOptionsDialog::rebuild()
             continue;
         if (!form)
             startGroup(QStringLiteral("Allgemein"));
-        form->addRow(saneText(d->title) + QLatin1Char(':'), editor);
+        // The label is the field's buddy and its accessible name: a screen reader announces
+        // "Auflösung", not just the value the field holds.
+        const QString title = saneText(d->title);
+        auto* label = new QLabel(title + QLatin1Char(':'));
+        label->setBuddy(editor);
+        editor->setAccessibleName(title);
+        form->addRow(label, editor);
     }
     if (group && form && form->rowCount() == 0)
         delete group;

@@ -82,7 +82,7 @@ struct Installed {
 };
 const Installed kTree[] = {
     {"bin/KelvoBild", true},
-    {KELVO_MODULE_INSTALL_DIR "/libkelvobild-qpdf.so", false},
+    {KELVO_MODULE_INSTALL_DIR "/libkelvobild-qpdf.so", true}, // 0755, as the loader wants it
     {"share/applications/KelvoBild.desktop", false},
     {"share/icons/hicolor/scalable/apps/kelvobild.svg", false},
     {"share/man/de/man1/KelvoBild.1.gz", false},

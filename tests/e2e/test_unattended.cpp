@@ -7,11 +7,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace kelvo::test;
 
@@ -97,6 +100,34 @@ TEST_F(Unattended, ScannerFaultsAreReportedAndStoredPagesHandedOff)
     }
 }
 
+TEST_F(Unattended, OddTargetsStoreEveryPageOrAnswerTheCaller)
+{
+    // A name as long as the file system allows is stored page by page; a command line that
+    // is refused scans nothing but still hands off, so a waiting caller is not left waiting.
+    const QString longest = QString(246, QLatin1Char('L')) + QStringLiteral("01.JPG");  // 252 bytes
+    const struct {
+        const char* name;
+        QStringList args;
+        int pages;
+        QByteArray handOff;
+    } cases[] = {
+        {"LongestName", {"-S", "/X", "/P50", longest}, 10, QFile::encodeName(longest.left(246) + QStringLiteral("0A.JPG")) + "'10'S"},
+        {"NameTooLong", {"-S", "/X", "/P50", out(QString(256, QLatin1Char('N')) + QStringLiteral("01.JPG"))}, 0, "'0'S"},
+        {"NumberThatDoesNotConvert", {"-S", "/X", "/Pabc", out(QStringLiteral("Z01.JPG"))}, 0, "'0'S"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProgramRun r = run(c.args, "test-picture=Grid");
+        EXPECT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
+        EXPECT_EQ(r.handOff, c.handOff) << r.stderrText.toStdString();
+        QStringList stored = filesIn(dir.path()).filter(QRegularExpression(QStringLiteral("^L+0.\\.JPG$")));
+        EXPECT_EQ(stored.size() + files.size(), c.pages);
+        EXPECT_TRUE(filesIn(dir.path()).filter(QRegularExpression(QStringLiteral("^\\."))).isEmpty());
+        for (const QString& f : stored)
+            QFile::remove(dir.path() + QLatin1Char('/') + f);
+    }
+}
+
 TEST_F(Unattended, WithoutADisplaySourceListAndOptionsDialogAreSkipped)
 {
     const ProgramRun r = run({"-S", "/S", "/J", "/X", "/G", "/P50", out(QStringLiteral("K01.JPG"))}, "test-picture=Grid");
@@ -106,4 +137,33 @@ TEST_F(Unattended, WithoutADisplaySourceListAndOptionsDialogAreSkipped)
         << r.stderrText.toStdString();
     EXPECT_EQ(files.size(), 10);
     EXPECT_EQ(r.handOff, QFile::encodeName(out(QStringLiteral("K0A.JPG"))) + "'10'S");
+}
+
+// Without a usable display, a mode that waits for a user says in one line why it ends, and
+// ends with 0 instead of running until it is killed.
+TEST_F(Unattended, InteractiveModesWithoutADisplaySayWhyAndEnd)
+{
+    const QString page = out(QStringLiteral("seite.png"));
+    ASSERT_TRUE(QImage(20, 10, QImage::Format_RGB32).save(page));
+    const struct {
+        QStringList args;
+        QMap<QString, QString> env;
+        QString line;
+    } cases[] = {
+        {{page}, {}, "Keine Anzeige (DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt): „" + page + "“ kann nicht angezeigt werden, das Programm endet."},
+        {{page}, {{QStringLiteral("DISPLAY"), QStringLiteral(":199")}},
+         "Keine Anzeige (die Anzeige „:199“ antwortet nicht): „" + page + "“ kann nicht angezeigt werden, das Programm endet."},
+        {{}, {}, "Keine Anzeige (DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt): ohne Fenster gibt es nichts anzuzeigen, das Programm endet."},
+        {{"-S"}, {}, "Keine Anzeige (DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt): -S ohne /X wartet auf einen Klick auf Scannen, das Programm endet; unbeaufsichtigt scannt -S /X."},
+        {{"-A"}, {}, "Parameter: -A (Audio) wird noch nicht unterstützt!"},
+        {{"-C", page}, {}, "Parameter: -C (Clipboard/Grabber) wird noch nicht unterstützt!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        std::unique_ptr<QProcess> p(startProgram(dir.path(), c.args, c.env));
+        const ProgramRun r = finishProgram(*p, dir.path(), {}, 30000);
+        EXPECT_EQ(r.exitCode, 0) << r.stderrText.toStdString();
+        EXPECT_EQ(r.messages, QStringList{c.line});
+        EXPECT_EQ(r.handOff, "<none>");
+    }
 }

@@ -7,6 +7,7 @@
 #include "platform/Display.h"
 #include "support/Fakes.h"
 
+#include <QAccessible>
 #include <QApplication>
 
 #include "support/System.h"
@@ -72,7 +73,7 @@ protected:
     {
         QStringList tail;
         const QList<QAction*> all = window->windowMenu()->actions();
-        for (int i = 5; i < all.size(); ++i)
+        for (int i = 6; i < all.size(); ++i)
             if (!all[i]->isSeparator())
                 tail << all[i]->text();
         return tail;
@@ -114,6 +115,8 @@ TEST_F(MainWindowTest, ActionsHaveTheirCaptionsHintsAndShortcuts)
         {"WindowTileVertical1", "&Vertikal anordnen", "Vertikal anordnen", "Vertikal anordnen", "", true},
         {"WindowMinimizeAll1", "&Alle verkleinern", "Alle verkleinern", "Alle verkleinern", "", false},
         {"WindowArrangeAll1", "Alle an&ordnen", "Alle anordnen", "Alle anordnen", "", false},
+        {"WindowCloseAll1", "Alle &schließen", "Alle schließen", "Alle Bildfenster schließen", "", false},
+        {"WindowNext1", "&Nächstes Fenster", "Nächstes Fenster", "Zum nächsten Bildfenster wechseln", "Ctrl+F6", false},
         {"HelpAbout1", "&Info...", "Info", "Anzeige von Programminformationen, Versionsnummer und Copyright-Vermerk", "", false},
         {"FileScan1", "S&cannen", "", "", "", false},
     };
@@ -152,6 +155,9 @@ TEST_F(MainWindowTest, MenusAndToolBarShowWhatIsVisible)
     EXPECT_EQ(visibleTexts(bar->actions()[0]->menu()),
               QStringList({"Ö&ffnen", "S&cannen", "&Schließen", "-", "&Beenden"}));
     EXPECT_EQ(visibleTexts(bar->actions()[1]->menu()), QStringList({"&Ausschneiden", "&Kopieren", "&Einfügen"}));
+    EXPECT_EQ(visibleTexts(bar->actions()[2]->menu()),
+              QStringList({"Ü&berlappend", "Hori&zontal anordnen", "&Vertikal anordnen", "&Alle verkleinern", "Alle an&ordnen",
+                           "Alle &schließen"}));
     EXPECT_EQ(visibleTexts(bar->actions()[3]->menu()), QStringList({"&Info..."}));
     EXPECT_NE(bar->actions()[0]->menu()->findChild<QAction*>(QStringLiteral("FileNewItem")), nullptr);
 
@@ -247,8 +253,8 @@ TEST_F(MainWindowTest, StartHintIconAndCaptions)
 TEST_F(MainWindowTest, WindowActionsFollowTheImageWindows)
 {
     TKelvoScan& w = shown();
-    const char* windowActions[] = {"WindowCascade1", "WindowTileHorizontal1", "WindowTileVertical1",
-                                   "WindowMinimizeAll1", "WindowArrangeAll1", "FileClose1"};
+    const char* windowActions[] = {"WindowCascade1",    "WindowTileHorizontal1", "WindowTileVertical1", "WindowMinimizeAll1",
+                                   "WindowArrangeAll1", "WindowCloseAll1",       "WindowNext1",         "FileClose1"};
     for (const char* a : windowActions)
         EXPECT_FALSE(enabled(a)) << a;
     for (const char* a : {"EditCut1", "EditCopy1", "EditPaste1", "FileSave1", "FileSaveAs1"})
@@ -320,11 +326,55 @@ TEST_F(MainWindowTest, WindowCommandsArrangeTheImageWindows)
     w.action(QStringLiteral("WindowArrangeAll1"))->trigger();
     EXPECT_LT(list[0]->geometry().left(), list[1]->geometry().left());
     EXPECT_EQ(list[0]->geometry().bottom(), area.height() - 1);
+
+    // Ctrl+F6 steps to the next window; "Alle schließen" closes every one.
+    for (QMdiSubWindow* s : list)
+        s->showNormal();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.mdiArea()->setActiveSubWindow(list[0]);
+    QTest::keyClick(list[0]->widget(), Qt::Key_F6, Qt::ControlModifier);
+    EXPECT_EQ(w.mdiArea()->activeSubWindow(), list[1]);
+    w.action(QStringLiteral("WindowCloseAll1"))->trigger();
+    QTest::qWait(50);
+    EXPECT_TRUE(w.mdiArea()->subWindowList().isEmpty());
+    EXPECT_FALSE(enabled("WindowCloseAll1"));
+}
+
+// What a screen reader announces: German names for the tool bar, its Scan button, the image
+// area, the picture, the progress bar and the other parts of the frame.
+TEST_F(MainWindowTest, ScreenReadersHearGermanNames)
+{
+    TKelvoScan& w = shown({"-S", dir.path() + QStringLiteral("/A01.PNG")});
+    QImage(20, 10, QImage::Format_RGB32).save(dir.path() + QStringLiteral("/bild.png"));
+    w.OpenChildWindow(dir.path() + QStringLiteral("/bild.png"));
+    QTest::qWait(20);
+    const struct {
+        const char* object;
+        const char* name;
+    } cases[] = {
+        {"ToolBar", "Symbolleiste"},   {"ToolbarScan", "Scannen"},       {"ToolbarOeffnen", "Öffnen"},
+        {"MDIClient", "Bildfenster"},  {"ScanDocument", "Bild"},         {"ScanProgressBar", "Scanfortschritt"},
+        {"ScanCancel", "Abbrechen"},   {"HauptMenu", "Menüleiste"},      {"StatusBar", "Statusleiste"},
+        {"ScanSummary", "Ergebnis des Scans"}, {"ScanProgress", "Scanvorgang"}, {"qt_toolbar_ext_button", "Weitere Schaltflächen"},
+    };
+    for (const auto& c : cases) {
+        auto* widget = w.findChild<QWidget*>(QLatin1String(c.object));
+        ASSERT_NE(widget, nullptr) << c.object;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(widget);
+        ASSERT_NE(a, nullptr) << c.object;
+        EXPECT_EQ(a->text(QAccessible::Name), QString::fromUtf8(c.name)) << c.object;
+    }
+    auto* picture = w.findChild<QWidget*>(QStringLiteral("ScanDocument"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(picture)->text(QAccessible::Description), dir.path() + QStringLiteral("/bild.png"));
 }
 
 TEST_F(MainWindowTest, BefehlszeileShowsTheCommandLine)
 {
     make({"-S", "Meine Scans/Bild 01.png", ""});
+    // The design size, but never more than the screen's free area.
+    const QSize free = QGuiApplication::primaryScreen()->availableGeometry().size();
+    EXPECT_EQ(window->size(), QSize(900, 680).boundedTo(free)) << free.width() << "x" << free.height();
     EXPECT_EQ(window->befehlszeile()->text(), "KelvoBild -S \"Meine Scans/Bild 01.png\"");
     EXPECT_EQ(window->befehlszeile()->objectName(), "Befehlszeile");
     EXPECT_EQ(window->windowTitle(), "Kelvo-Scan-Modul");
@@ -519,6 +569,20 @@ TEST(StandardButtons, ReadGerman)
     EXPECT_EQ(box.button(QMessageBox::No)->text().remove(QLatin1Char('&')), "Nein");
     QMessageBox ok(QMessageBox::NoIcon, QStringLiteral("x"), QStringLiteral("y"), QMessageBox::Ok);
     EXPECT_EQ(ok.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')), "OK");
+    // Enter answers a question with its default: Ja, or Nein where Ja would replace files.
+    const struct {
+        int flags;
+        int enter;
+    } questions[] = {{MB_YESNO, IDYES}, {MB_YESNO | MB_DEFBUTTON2, IDNO}};
+    setAnswerMessagesOnStderr(false);
+    for (const auto& q : questions) {
+        QTimer::singleShot(50, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                QTest::keyClick(box, Qt::Key_Return);
+        });
+        EXPECT_EQ(showMessageBox(nullptr, QStringLiteral("Vorhandene Dateien ersetzen?"), QStringLiteral("Scannen"), q.flags), q.enter)
+            << q.flags;
+    }
 }
 
 TEST_F(MainWindowTest, ClosingDuringAScanAsksCancelsAndHandsOffFirst)
@@ -579,5 +643,39 @@ TEST_F(MainWindowTest, ProgressAreaWhileScanningEscapeCancelsAndASummaryAfterwar
     EXPECT_FALSE(QFileInfo::exists(dir.path() + QStringLiteral("/E03.PNG")));
     ASSERT_FALSE(messages.isEmpty());
     EXPECT_EQ(messages.last().text, "An error occurred in L_TwainAcquire(...), Error No: -107");
-    EXPECT_EQ(w.statusBar()->currentMessage(), "2 Seiten gespeichert – " + dir.path() + "/E02.PNG");
+    // The summary stays, also after a hint has covered it, until the next action.
+    const QString summary = "2 Seiten gespeichert – " + dir.path() + "/E02.PNG";
+    auto* label = w.statusBar()->findChild<QLabel*>(QStringLiteral("ScanSummary"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(w.summaryText(), summary);
+    w.statusBar()->showMessage(QStringLiteral("Datei öffnen"));
+    w.statusBar()->clearMessage();
+    EXPECT_TRUE(label->isVisible());
+    EXPECT_EQ(label->toolTip(), summary);
+    EXPECT_TRUE(label->text().startsWith(QStringLiteral("2 Seiten gespeichert – "))) << label->text().toStdString();
+
+    // The progress area hides with the keyboard's focus on Abbrechen, and the cancel error box
+    // takes the activation and gives it back: the newest page stays in front.
+    for (int i = 0; i < 3; ++i)
+        w.FileNew1Execute();
+    const QList<QMdiSubWindow*> pages = w.mdiArea()->subWindowList(QMdiArea::CreationOrder);
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.mdiArea()->setActiveSubWindow(pages.last());
+    w.showScanProgress(2, 10, 100);
+    w.statusBar()->findChild<QPushButton*>(QStringLiteral("ScanCancel"))->setFocus(Qt::TabFocusReason);
+    w.endScanProgress();
+    {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    }
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    EXPECT_EQ(w.mdiArea()->activeSubWindow(), pages.last());
+    EXPECT_TRUE(pages.last()->isAncestorOf(QApplication::focusWidget()))
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
+    w.FileNew1Execute();
+    EXPECT_TRUE(w.summaryText().isEmpty());
 }

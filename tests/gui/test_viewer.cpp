@@ -26,6 +26,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+#include <string>
+
 using namespace kelvo;
 using namespace kelvo::test;
 
@@ -136,6 +140,15 @@ TEST_F(ViewerTest, TheWindowNeverGrowsPastItsImage)
     EXPECT_EQ(child->size(), QSize(240 + 17, 160 + 42));
     child->resize(200, 150); // smaller than the image is allowed
     EXPECT_EQ(child->size(), QSize(200, 150));
+    // Maximised, the picture sits in the middle of the window.
+    const QImage img = pattern(240, 160);
+    child->showMaximized();
+    QTest::qWait(20);
+    const QImage shot = child->view()->viewport()->grab().toImage();
+    const QPoint middle(shot.width() / 2, shot.height() / 2);
+    EXPECT_EQ(shot.pixel(middle), img.pixel(120 + (middle.x() - shot.width() / 2), 80));
+    EXPECT_EQ(shot.pixel(middle - QPoint(118, 78)), img.pixel(2, 2));
+    EXPECT_EQ(shot.pixel(1, 1), child->view()->palette().color(QPalette::Button).rgb());
 }
 
 // An empty window and a tiny picture keep a window whose caption and buttons can be read.
@@ -154,14 +167,16 @@ TEST_F(ViewerTest, SmallestWindowKeepsItsTitleBarReadable)
 }
 
 // Zoom keeps the image point under the pointer, scales scroll ranges and the window's limits,
-// paints enlarged pixels as blocks above 200 % and returns to 1:1 with Ctrl+0.
+// paints enlarged pixels as blocks above 200 % and returns to 1:1 with Ctrl+0. The window
+// follows the zoomed picture both ways; "Ganze Seite" stays fitted until the user zooms.
 TEST_F(ViewerTest, ZoomScalesPaintingScrollingAndLimits)
 {
-    const QImage img = pattern(600, 400);
+    const QImage img = pattern(1200, 900);
     ASSERT_TRUE(img.save(path(QStringLiteral("zoom.png"))));
     TMDIChild* child = open(path(QStringLiteral("zoom.png")));
     ASSERT_TRUE(child->bitmap().allocated);
     ImageView* view = child->view();
+    const QSize opened = child->size();
     child->resize(300, 250);
     QTest::qWait(20);
     const QSize vp = view->viewport()->size();
@@ -186,8 +201,8 @@ TEST_F(ViewerTest, ZoomScalesPaintingScrollingAndLimits)
         view->horizontalScrollBar()->setValue(0);
         view->verticalScrollBar()->setValue(0);
         QTest::qWait(20);
-        EXPECT_EQ(view->horizontalScrollBar()->maximum(), std::max(0, qRound(600 * c.zoom) - view->viewport()->width()));
-        EXPECT_EQ(view->verticalScrollBar()->maximum(), std::max(0, qRound(400 * c.zoom) - view->viewport()->height()));
+        EXPECT_EQ(view->horizontalScrollBar()->maximum(), std::max(0, qRound(1200 * c.zoom) - view->viewport()->width()));
+        EXPECT_EQ(view->verticalScrollBar()->maximum(), std::max(0, qRound(900 * c.zoom) - view->viewport()->height()));
         const QImage shot = view->viewport()->grab().toImage();
         if (c.blocks) {
             const int z = int(c.zoom);
@@ -196,29 +211,59 @@ TEST_F(ViewerTest, ZoomScalesPaintingScrollingAndLimits)
                     EXPECT_EQ(shot.pixel(p * z + d), img.pixel(p)) << p.x() << "," << p.y();
         } else {
             // The reduced picture's size: the button face starts right after it.
-            EXPECT_LE(child->width(), qRound(600 * c.zoom) + 17);
-            EXPECT_LE(child->height(), qRound(400 * c.zoom) + 42);
+            EXPECT_LE(child->width(), qRound(1200 * c.zoom) + 17);
+            EXPECT_LE(child->height(), qRound(900 * c.zoom) + 42);
         }
     }
     // Shortcuts of the window: 1:1, a step in, a step out, the whole page.
     const struct {
         QKeyCombination key;
         double from, to;
-    } keys[] = {{Qt::CTRL | Qt::Key_0, 0.25, 1.0}, {Qt::CTRL | Qt::Key_Plus, 1.0, 1.25},
-                {Qt::CTRL | Qt::Key_Minus, 1.25, 1.0}, {Qt::CTRL | Qt::Key_Minus, 1.0, 0.75}};
+    } keys[] = {{Qt::CTRL | Qt::Key_0, 0.25, 1.0},      {Qt::CTRL | Qt::Key_Plus, 1.0, 1.25},
+                {Qt::CTRL | Qt::Key_Minus, 1.25, 1.0}, {Qt::CTRL | Qt::Key_Minus, 1.0, 0.75},
+                {Qt::CTRL | Qt::Key_Minus, 0.75, 0.667}, {Qt::CTRL | Qt::Key_0, 0.667, 1.0}};
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     view->setFocus();
+    QList<QSize> sizes;
     for (const auto& k : keys) {
         EXPECT_DOUBLE_EQ(view->zoom(), k.from);
         QTest::keyClick(view, k.key.key(), k.key.keyboardModifiers());
         EXPECT_DOUBLE_EQ(view->zoom(), k.to);
+        sizes << child->size();
     }
+    // Smaller with the picture, and back to the size it was opened with at 1:1.
+    EXPECT_LE(sizes[4].width(), qRound(1200 * 0.667) + 17);
+    EXPECT_EQ(sizes[0], opened);
+    EXPECT_EQ(sizes[5], opened);
+    EXPECT_TRUE(QRect(QPoint(0, 0), window->mdiArea()->viewport()->size()).contains(child->geometry()));
+
+    child->resize(300, 250);
     child->zoomAction(QStringLiteral("ZoomWholePage"))->trigger();
-    EXPECT_LE(view->zoom(), std::min(double(vp.width() + 20) / 600, double(vp.height() + 20) / 400));
+    EXPECT_LE(view->zoom(), std::min(double(vp.width() + 20) / 1200, double(vp.height() + 20) / 900));
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
     EXPECT_EQ(view->verticalScrollBar()->maximum(), 0);
+    // Still fitted after the window and then the main window change size.
+    const auto wholePage = [&] {
+        const QSize shown = view->zoomedDisplayedSize();
+        const QSize room = view->maximumViewportSize();
+        return view->horizontalScrollBar()->maximum() == 0 && view->verticalScrollBar()->maximum() == 0
+               && (shown.width() >= room.width() - 2 || shown.height() >= room.height() - 2);
+    };
+    const double fitted = view->zoom();
+    child->resize(child->width() + 200, child->height() + 200);
+    EXPECT_GT(view->zoom(), fitted);
+    EXPECT_TRUE(wholePage());
+    window->resize(500, 400);
+    QTest::qWait(20);
+    EXPECT_TRUE(QRect(QPoint(0, 0), window->mdiArea()->viewport()->size()).contains(child->geometry()));
+    EXPECT_TRUE(wholePage());
+    EXPECT_TRUE(child->fitsWholePage());
+    window->resize(900, 700);
+    QTest::qWait(20);
     EXPECT_TRUE(window->statusBar()->currentMessage().startsWith(QStringLiteral("Zoom: "))) << window->statusBar()->currentMessage().toStdString();
+    child->zoomIn();
+    EXPECT_FALSE(child->fitsWholePage());
     // Each command is in the window's system menu and in the picture's context menu.
     for (const char* name : {"ZoomOriginal", "ZoomWholePage", "ZoomIn", "ZoomOut"}) {
         QAction* a = child->zoomAction(QLatin1String(name));
@@ -274,17 +319,17 @@ TEST_F(ViewerTest, PaintsTheScrolledPartAndOnlyTheUncoveredStrip)
 
 TEST_F(ViewerTest, ViewOrientationSwapsAndTurnsThePicture)
 {
-    const QImage img = pattern(30, 20);
+    const QImage img = pattern(300, 200);
     const struct {
         QImageIOHandler::Transformation t;
         int orientation;
         QPoint displayedOrigin; // image pixel shown at the top-left corner
     } cases[] = {
         {QImageIOHandler::TransformationNone, 1, {0, 0}},
-        {QImageIOHandler::TransformationRotate90, 6, {0, 19}},
-        {QImageIOHandler::TransformationRotate180, 3, {29, 19}},
-        {QImageIOHandler::TransformationRotate270, 8, {29, 0}},
-        {QImageIOHandler::TransformationMirror, 2, {29, 0}},
+        {QImageIOHandler::TransformationRotate90, 6, {0, 199}},
+        {QImageIOHandler::TransformationRotate180, 3, {299, 199}},
+        {QImageIOHandler::TransformationRotate270, 8, {299, 0}},
+        {QImageIOHandler::TransformationMirror, 2, {299, 0}},
     };
     for (const auto& c : cases) {
         const QString file = path(QStringLiteral("o%1.tif").arg(c.orientation));
@@ -295,9 +340,13 @@ TEST_F(ViewerTest, ViewOrientationSwapsAndTurnsThePicture)
         ASSERT_TRUE(child->bitmap().allocated);
         EXPECT_EQ(child->bitmap().viewOrientation, c.orientation);
         const bool swap = c.orientation >= 5;
-        EXPECT_EQ(child->bitmap().displayedWidth(), swap ? 20 : 30);
-        // Sizing uses the unswapped size.
-        EXPECT_EQ(child->scanDocumentSize(), QSize(30, 20));
+        const QSize shown = swap ? QSize(200, 300) : QSize(300, 200);
+        EXPECT_EQ(child->bitmap().displayedWidth(), shown.width());
+        // The window, its limits and the scroll range follow the picture as shown.
+        EXPECT_EQ(child->scanDocumentSize(), shown);
+        EXPECT_EQ(child->width(), shown.width() + 17);
+        EXPECT_GE(child->view()->height(), shown.height());
+        EXPECT_EQ(child->view()->verticalScrollBar()->maximum(), 0);
         const QImage shot = child->view()->viewport()->grab().toImage();
         EXPECT_EQ(shot.pixel(0, 0), img.pixel(c.displayedOrigin)) << c.orientation;
     }
@@ -364,6 +413,32 @@ TEST_F(ViewerTest, BrokenFilesGiveEmptyWindowsWithoutAMessage)
     }
     EXPECT_EQ(window->mdiArea()->subWindowList().size(), windows);
     EXPECT_TRUE(messages.isEmpty());
+
+    // 57 bytes of PNG whose text chunk claims 2 GiB: refused before the decoder allocates it.
+    const auto peakKb = [] {
+        std::ifstream status("/proc/self/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmHWM:", 0) == 0)
+                return std::stoll(line.substr(6));
+        return -1LL;
+    };
+    for (const char* type : {"tEXt", "zTXt", "iTXt"}) {
+        SCOPED_TRACE(type);
+        QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000000010000000108000000003a7e9b55");
+        png += QByteArray::fromHex("7fffffff") + type;
+        png += QByteArray(57 - png.size(), '\0');
+        const QString name = path(QStringLiteral("huge.png"));
+        QFile out(name);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(png) == 57);
+        out.close();
+        std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+        const long long before = peakKb();
+        FileInfo info;
+        EXPECT_EQ(L_FileInfo(name, info, FILEINFO_SIZE), ERROR_FILE_READ);
+        Bitmap b;
+        EXPECT_EQ(L_LoadFile(name, b), ERROR_FILE_READ);
+        EXPECT_LT(peakKb() - before, 256 * 1024) << "kB more at the peak";
+    }
 }
 
 namespace {
@@ -388,6 +463,46 @@ QByteArray topDownBmp(const QImage& img)
     return b;
 }
 
+// An uncompressed top-down TGA of 16 bits a pixel. Colour: 5 bits each and an alpha bit, set
+// where `opaque` says (or nowhere). Gray: a gray byte and an alpha byte.
+QByteArray tga16(const QImage& img, bool gray, const std::function<bool(int, int)>& opaque)
+{
+    QByteArray b(18, '\0');
+    b[2] = char(gray ? 3 : 2);
+    b[12] = char(img.width() & 255), b[13] = char(img.width() >> 8);
+    b[14] = char(img.height() & 255), b[15] = char(img.height() >> 8);
+    b[16] = 16;
+    b[17] = char(0x20 | (gray ? 8 : 1));
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb c = img.pixel(x, y);
+            const bool on = opaque(x, y);
+            if (gray) {
+                b.append(char(qGray(c))).append(char(on ? 255 : 0));
+            } else {
+                const int v = (on ? 0x8000 : 0) | ((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3);
+                b.append(char(v & 255)).append(char(v >> 8));
+            }
+        }
+    }
+    return b;
+}
+
+// What a 16-bit TGA shows: 5-bit colour (or gray) where opaque, white where transparent.
+QImage shown16(const QImage& img, bool gray, const std::function<bool(int, int)>& opaque)
+{
+    QImage out(img.size(), QImage::Format_RGB32);
+    const auto five = [](int v) { return ((v >> 3) << 3) | ((v >> 3) >> 2); };
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb c = img.pixel(x, y);
+            out.setPixel(x, y, !opaque(x, y) ? qRgb(255, 255, 255)
+                               : gray        ? qRgb(qGray(c), qGray(c), qGray(c))
+                                             : qRgb(five(qRed(c)), five(qGreen(c)), five(qBlue(c))));
+        }
+    return out;
+}
+
 bool writeFile(const QString& name, const QByteArray& bytes)
 {
     QFile f(name);
@@ -397,10 +512,21 @@ bool writeFile(const QString& name, const QByteArray& bytes)
 } // namespace
 
 // What other viewers open opens here too, whatever the file's name says: a top-down BMP, an
-// icon and a cursor, TGA, and SVG at its natural size.
+// icon and a cursor, TGA (also 16-bit colour with an alpha bit and gray with alpha), a BMP
+// without its file header named .dib, and SVG at its natural size.
 TEST_F(ViewerTest, OtherReadersFormatsOpen)
 {
     const QImage img = pattern(40, 24);
+    const auto rightHalf = [](int x, int) { return x >= 20; };
+    const auto nowhere = [](int, int) { return false; };
+    const auto everywhere = [](int, int) { return true; };
+    ASSERT_TRUE(writeFile(path(QStringLiteral("alphabit.tga")), tga16(img, false, rightHalf)));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("alphaclear.tga")), tga16(img, false, nowhere)));
+    ASSERT_TRUE(writeFile(path(QStringLiteral("grayalpha.tga")), tga16(img, true, rightHalf)));
+    const QImage alphaBit = shown16(img, false, rightHalf);
+    const QImage alphaClear = shown16(img, false, everywhere); // no pixel visible: all shown
+    const QImage grayAlpha = shown16(img, true, rightHalf);
+    ASSERT_TRUE(writeFile(path(QStringLiteral("headerless.dib")), topDownBmp(img).mid(14)));
     ASSERT_TRUE(writeFile(path(QStringLiteral("topdown.bmp")), topDownBmp(img)));
     ASSERT_TRUE(img.save(path(QStringLiteral("icon.ico")), "ico"));
     QFile ico(path(QStringLiteral("icon.ico")));
@@ -417,17 +543,19 @@ TEST_F(ViewerTest, OtherReadersFormatsOpen)
                           "<rect width='40' height='24' fill='#ffffff'/><rect width='20' height='12' fill='#ff0000'/></svg>"));
     const struct {
         const char* file;
-        bool exact; // pixels as written; SVG draws its own picture
-    } cases[] = {{"topdown.bmp", true}, {"icon.ico", true}, {"pointer.cur", true}, {"picture.tga", true}, {"drawing.svg", false}};
+        const QImage* expected; // pixels as shown; none: SVG draws its own picture
+    } cases[] = {{"topdown.bmp", &img},          {"icon.ico", &img},           {"pointer.cur", &img},
+                 {"picture.tga", &img},          {"alphabit.tga", &alphaBit}, {"alphaclear.tga", &alphaClear},
+                 {"grayalpha.tga", &grayAlpha}, {"headerless.dib", &img},     {"drawing.svg", nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         TMDIChild* child = open(path(QLatin1String(c.file)));
         ASSERT_TRUE(child->bitmap().allocated);
         EXPECT_EQ(child->scanDocumentSize(), QSize(40, 24));
         const QImage shown = child->view()->viewport()->grab().toImage();
-        if (c.exact) {
-            for (const QPoint p : {QPoint(0, 0), QPoint(39, 0), QPoint(0, 23), QPoint(17, 11)})
-                EXPECT_EQ(shown.pixel(p), img.pixel(p)) << p.x() << "," << p.y();
+        if (c.expected) {
+            for (const QPoint p : {QPoint(0, 0), QPoint(39, 0), QPoint(0, 23), QPoint(17, 11), QPoint(21, 12)})
+                EXPECT_EQ(shown.pixel(p), c.expected->pixel(p)) << p.x() << "," << p.y();
         } else {
             EXPECT_EQ(shown.pixel(5, 5), qRgb(255, 0, 0));
             EXPECT_EQ(shown.pixel(30, 20), qRgb(255, 255, 255));

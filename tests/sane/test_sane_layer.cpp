@@ -6,6 +6,7 @@
 #include "scanner/sane/SourceListDialog.h"
 #include "scanner/Twain.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
@@ -704,6 +706,27 @@ TEST_F(SaneLayer, OptionsDialogComesFirstAndItsChangesApply)
         EXPECT_NE(dialog->findChild<QDoubleSpinBox*>(QStringLiteral("resolution")), nullptr);
         EXPECT_NE(dialog->findChild<QCheckBox*>(QStringLiteral("three-pass")), nullptr);
         EXPECT_EQ(dialog->findChild<QWidget*>(QStringLiteral("print-options")), nullptr);  // a button
+        // Each field is named by its label, the label's buddy, for a screen reader and Alt.
+        for (const char* name : {"mode", "resolution", "three-pass"}) {
+            auto* field = dialog->findChild<QWidget*>(QLatin1String(name));
+            ASSERT_NE(field, nullptr) << name;
+            const QLabel* label = nullptr;
+            for (const QLabel* l : dialog->findChildren<QLabel*>())
+                if (l->buddy() == field)
+                    label = l;
+            ASSERT_NE(label, nullptr) << name;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(field);
+            ASSERT_NE(a, nullptr) << name;
+            // Read as "labelled by" (besides its group's title); a list box names itself by its
+            // value on Linux, the others carry the label's text as their name too.
+            QStringList labelledBy;
+            for (const auto& [other, relation] : a->relations(QAccessible::Label))
+                labelledBy << other->text(QAccessible::Name);
+            EXPECT_TRUE(labelledBy.contains(label->text())) << name << ": " << labelledBy.join(QLatin1Char('|')).toStdString();
+            if (!qobject_cast<QComboBox*>(field)) {
+                EXPECT_EQ(a->text(QAccessible::Name) + QLatin1Char(':'), label->text()) << name;
+            }
+        }
         auto* box = dialog->findChild<QDialogButtonBox*>();
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Abbrechen"));

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -283,11 +284,13 @@ TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
         session = SessionState();
         ui.messages.clear();
         ui.answers = c.answers;
-        handler.beginSession();
         settings.ExitAfterRun = c.exitAfterRun;
         settings.OutputFormat = QStringLiteral("PNG");
         for (const QString& e : c.existing)
             ASSERT_TRUE(touch(e));
+        // Older than the session by more than the file clock's coarseness: an earlier run's.
+        QThread::msleep(40);
+        handler.beginSession();
         const QString stem = c.existing.isEmpty() ? QString() : c.existing.first().left(1);
         settings.TargetFileName = c.existing.isEmpty() ? path(QStringLiteral("Z.PNG")) : path(stem + QStringLiteral("1.PNG"));
         QStringList stored;
@@ -308,7 +311,7 @@ TEST_F(PageHandlerTest, NoPageReplacesAFileOfThisRunOrOneTheUserKeeps)
         EXPECT_EQ(ui.messages.size(), c.questions);
         if (c.questions) {
             EXPECT_EQ(ui.messages.first().text, "Die Datei „" + path(stem + "1.PNG") + "“ existiert bereits. Vorhandene Dateien ersetzen?");
-            EXPECT_EQ(ui.messages.first().flags, MB_YESNO);
+            EXPECT_EQ(ui.messages.first().flags, MB_YESNO | MB_DEFBUTTON2);
         }
         for (const QString& e : c.existing) {
             if (!c.written.contains(e)) {

@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -37,6 +39,7 @@ struct Received {
     int format;
     uint32_t data0;
     uint32_t data1;
+    QByteArray text;  // what the section held for it when it arrived, as a receiver reads it
 };
 
 // What the shared section holds now; nullopt when it does not exist.
@@ -143,8 +146,9 @@ protected:
             while (xcb_generic_event_t* ev = xcb_poll_for_event(conn_)) {
                 if ((ev->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
                     const auto* cm = reinterpret_cast<xcb_client_message_event_t*>(ev);
-                    got.push_back({cm->window, cm->type, cm->format, cm->data.data32[0],
-                                   cm->data.data32[1]});
+                    const std::optional<Section> s = readSection();
+                    got.push_back({cm->window, cm->type, cm->format, cm->data.data32[0], cm->data.data32[1],
+                                   s ? s->bytes.left(static_cast<qsizetype>(cm->data.data32[0])) : QByteArray()});
                     if (got.size() == expected)
                         deadline = QDeadlineTimer(200);
                 }
@@ -273,6 +277,30 @@ TEST_F(Notification, LongTextsArriveWholeOneAfterAnother)
         notifier.notify(text);
         expectDelivered(receiver, text);
     }
+}
+
+TEST_F(Notification, RunsAtTheSameTimeEachDeliverTheirOwnText)
+{
+    // Each run holds the one section until its message has been read: no text overwrites
+    // another before the receiver has it.
+    const xcb_window_t receiver = createWindow(kTelnetClass);
+    std::vector<QByteArray> texts;
+    for (int i = 0; i < 4; ++i)
+        texts.push_back(kelvo::notificationText(
+            kelvo::handOffRecord("/scans/run" + QByteArray::number(i) + "/Bild0A.JPG", 10 + i, "S")));
+    std::vector<std::thread> runs;
+    for (const QByteArray& text : texts)
+        runs.emplace_back([text] { kelvo::X11Notifier().notify(text); });
+    const std::vector<Received> got = receive(15000, texts.size());
+    for (std::thread& t : runs)
+        t.join();
+    std::vector<QByteArray> arrived;
+    for (const Received& r : got) {
+        EXPECT_EQ(r.window, receiver);
+        arrived.push_back(r.text);
+    }
+    std::sort(arrived.begin(), arrived.end());
+    EXPECT_EQ(arrived, texts);
 }
 
 struct SizeCase {
