@@ -290,7 +290,7 @@ TEST_F(Notification, RunsAtTheSameTimeEachDeliverTheirOwnText)
             kelvo::handOffRecord("/scans/run" + QByteArray::number(i) + "/Bild0A.JPG", 10 + i, "S")));
     std::vector<std::thread> runs;
     for (const QByteArray& text : texts)
-        runs.emplace_back([text] { kelvo::X11Notifier().notify(text); });
+        runs.emplace_back([text] { kelvo::SystemNotifier().notify(text); });
     const std::vector<Received> got = receive(15000, texts.size());
     for (std::thread& t : runs)
         t.join();
