@@ -21,7 +21,10 @@
 #include <string>
 #include <vector>
 
+// The build says how a symbol is exported (visibility on Linux, dllexport on Windows).
+#ifndef KELVO_EXPORT
 #define KELVO_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "imaging/ImageFile.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "scan/PageNaming.h"
@@ -15,18 +16,9 @@
 #include <system_error>
 #include <thread>
 
-#include <sys/stat.h>
-
 namespace kelvo {
 
 namespace {
-
-// Anything at the name, a dangling symbolic link included.
-bool entryExists(const QString& name)
-{
-    struct stat st {};
-    return ::lstat(QFile::encodeName(name).constData(), &st) == 0;
-}
 
 QString absoluteName(const QString& name)
 {

@@ -212,7 +212,7 @@ bool writeSection(const QByteArray& text, SectionTurn& turn)
 
 } // namespace
 
-void X11Notifier::notify(const QByteArray& text)
+void SystemNotifier::notify(const QByteArray& text)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
