@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include <windows.h>
 
@@ -85,6 +87,7 @@ __attribute__((noinline)) TW_UINT16 guardedEntry(DSMENTRYPROC entry, pTW_IDENTIT
 // The source chosen in the source manager's list, for the rest of the process.
 TW_IDENTITY g_chosenSource{};
 bool g_haveChosenSource = false;
+std::set<std::string> g_wineSaneSources;
 
 void copyText(char* target, std::size_t size, const char* text)
 {
@@ -194,13 +197,18 @@ struct TwainDsm::Impl : QAbstractNativeEventFilter {
             return result(Stage::OpenSource, TWRC_FAILURE, nullptr);
         }
         id.Id = 0;
+        // Wine's SANE source writes colour pixels in SANE's order, red first. Its sources are
+        // the ones whose opening loads sane.ds (the source manager never unloads it again).
+        const bool saneLoaded = GetModuleHandleW(L"sane.ds") != nullptr;
         const TW_UINT16 rc = call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id);
         if (rc != TWRC_SUCCESS)
             return result(Stage::OpenSource, rc, nullptr);
         source = id;
         sourceOpen = true;
-        // Wine's SANE source writes colour pixels in SANE's order, red first.
-        rgbSwapped = GetModuleHandleW(L"sane.ds") != nullptr;
+        const std::string name(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName));
+        if (!saneLoaded && GetModuleHandleW(L"sane.ds"))
+            g_wineSaneSources.insert(name);
+        rgbSwapped = g_wineSaneSources.count(name) != 0;
         feederOn = false;
         unitAccepted = true;
         return ACQUIRE_SUCCESS;

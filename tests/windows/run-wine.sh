@@ -5,7 +5,9 @@
 # is no display.
 # Wine 8.0's source manager loads only two drivers, by name: C:\windows\twain_64\sane.ds
 # and gphoto2.ds. The test source takes the place of the second (Wine's camera driver), as a
-# native DLL; the first stays free for Wine's SANE source (WINEDLLPATH).
+# native DLL; the first stays free for Wine's SANE source (WINEDLLPATH), used when
+# KELVO_WINE_SANE (default: ../shared/windows/wine-sane beside the repository) holds it, with
+# the repository's SANE configuration (the "test" backend).
 #   run-wine.sh KelvoTest.ds program.exe [arguments]
 # KELVO_WINEPREFIX: the prefix (default: /tmp/kelvo-wine-<uid>); KELVO_WINDOWS_PREFIX: the
 # cross-built libraries (default /tmp/wintc/prefix).
@@ -18,6 +20,12 @@ libs=${KELVO_WINDOWS_PREFIX:-/tmp/wintc/prefix}
 export WINEPREFIX="$prefix" WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEPATH="Z:$(echo "$libs/bin" | tr / '\\')"
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+sane=${KELVO_WINE_SANE:-$repo/../shared/windows/wine-sane}
+if [ -f "$sane/x86_64-windows/sane.ds" ]; then
+  export WINEDLLPATH="$sane${WINEDLLPATH:+:$WINEDLLPATH}"
+  export SANE_CONFIG_DIR="${SANE_CONFIG_DIR:-$repo/sane}"
+fi
 export KELVO_TWAIN_SOURCE="${KELVO_TWAIN_SOURCE-KelvoBild Testscanner}"
 run() {
   if [ -n "${DISPLAY:-}" ]; then "$@"; else xvfb-run -a "$@"; fi

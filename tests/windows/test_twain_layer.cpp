@@ -344,6 +344,28 @@ TEST(TwainSession, SendsTheNegotiationInOrderAndReceivesEveryPage)
     }
 }
 
+// Wine's SANE source refuses the unit, the resolution, the pixel type and the feeder, and
+// never reports the last page. The layer leaves the frame out (in pixels it would be read as
+// millimetres), takes the one page a flatbed gives and ends.
+TEST(TwainSession, ASourceThatRefusesMostCapabilitiesStillGivesItsPage)
+{
+    if (!testSourceInstalled() || !std::getenv("WINEDLLPATH"))
+        GTEST_SKIP() << "Wine's SANE source is not installed";
+    QTemporaryDir dir;
+    _putenv_s("KELVO_TWAIN_SOURCE", "test:0");
+    const SessionRun run = runSession(dir.filePath(QStringLiteral("record.txt")), 24, 150.0f, 0, "");
+    _putenv_s("KELVO_TWAIN_SOURCE", KELVO_TEST_DS_NAME);
+    if (run.result == ACQUIRE_OPEN_FAILED || run.result == ACQUIRE_NO_DEVICE)
+        GTEST_SKIP() << "no SANE test device behind Wine's source";
+    EXPECT_EQ(run.result, ACQUIRE_SUCCESS);
+    ASSERT_EQ(run.pages.size(), 1u);
+    // The source's own frame, 216 x 279 mm at the device's 150 dpi (the pixel frame taken as
+    // millimetres would have given the device's whole 300 mm width).
+    EXPECT_NEAR(run.pages[0].width, 1275, 1);
+    EXPECT_NEAR(run.pages[0].height, 1647, 1);
+    EXPECT_TRUE(run.record.isEmpty()); // the test source was not involved
+}
+
 TEST(TwainSession, FaultsOfTheSourceEndTheAcquisitionWithTheirCodes)
 {
     if (!testSourceInstalled())
