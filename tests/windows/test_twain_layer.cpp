@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cstdlib>
+#include <thread>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -364,6 +367,73 @@ TEST(TwainSession, ASourceThatRefusesMostCapabilitiesStillGivesItsPage)
     EXPECT_NEAR(run.pages[0].width, 1275, 1);
     EXPECT_NEAR(run.pages[0].height, 1647, 1);
     EXPECT_TRUE(run.record.isEmpty()); // the test source was not involved
+}
+
+namespace {
+
+// Answers the source manager's list of scanners once it shows: picks the entry `name` and
+// presses OK, or presses Abbrechen/Cancel when name is null.
+std::thread answerSourceList(const char* name)
+{
+    const DWORD process = GetCurrentProcessId();
+    return std::thread([process, name] {
+        for (int tries = 0; tries < 300; ++tries) {
+            HWND dialog = nullptr;
+            while ((dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr))) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(dialog, &owner);
+                HWND list = FindWindowExW(dialog, nullptr, L"ListBox", nullptr);
+                if (owner != process || !list || !IsWindowVisible(dialog))
+                    continue;
+                int button = IDCANCEL;
+                if (name) {
+                    const LRESULT index = SendMessageA(list, LB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(name));
+                    if (index == LB_ERR)
+                        break;
+                    SendMessageW(list, LB_SETCURSEL, WPARAM(index), 0);
+                    button = IDOK;
+                }
+                PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                return;
+            }
+            Sleep(100);
+        }
+    });
+}
+
+} // namespace
+
+// /S: the source manager's own list. The scanner chosen there is the one opened, for the rest
+// of the process, whatever the default would have been; closing the list is a cancel.
+// After the SANE case (the choice stays) and before the faults (a crash ends all use).
+TEST(TwainSession, TheScannerChosenInTheSourceManagersListIsTheOneUsed)
+{
+    if (!testSourceInstalled())
+        GTEST_SKIP() << "run through run-wine.sh, which installs the test data source";
+    {
+        TwainDsm twain;
+        ASSERT_EQ(twain.openSession(), ACQUIRE_SUCCESS);
+        std::thread answer = answerSourceList(nullptr);
+        EXPECT_EQ(twain.selectSource(), ACQUIRE_CANCELLED);
+        answer.join();
+        twain.endSession();
+    }
+    {
+        TwainDsm twain;
+        ASSERT_EQ(twain.openSession(), ACQUIRE_SUCCESS);
+        std::thread answer = answerSourceList(KELVO_TEST_DS_NAME);
+        EXPECT_EQ(twain.selectSource(), ACQUIRE_SUCCESS);
+        answer.join();
+        twain.endSession();
+    }
+    // A default that names another scanner no longer counts.
+    QTemporaryDir dir;
+    _putenv_s("KELVO_TWAIN_SOURCE", "test:0");
+    const SessionRun run = runSession(dir.filePath(QStringLiteral("record.txt")), 24, 100.0f, 0, "");
+    _putenv_s("KELVO_TWAIN_SOURCE", KELVO_TEST_DS_NAME);
+    EXPECT_EQ(run.result, ACQUIRE_SUCCESS);
+    EXPECT_EQ(run.pages.size(), 3u);
+    EXPECT_FALSE(run.record.isEmpty());
 }
 
 TEST(TwainSession, FaultsOfTheSourceEndTheAcquisitionWithTheirCodes)
