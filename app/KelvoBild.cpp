@@ -5,12 +5,12 @@
 #include "app/MainWindow.h"
 #include "app/MessageBox.h"
 #include "app/Startup.h"
-#include "imaging/SaneTwain.h"
 #include "platform/Display.h"
 #include "platform/Launcher.h"
 #include "platform/Notifier.h"
 #include "platform/Paths.h"
 #include "platform/Termination.h"
+#include "scanner/ScannerLayer.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -61,11 +61,11 @@ int run(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral("1.4.0.0"));
     kelvo::installGermanTranslation(app);
 
-    kelvo::SaneTwain twain;
+    const std::unique_ptr<kelvo::TwainLayer> twain = kelvo::createScannerLayer();
     kelvo::SystemLauncher launcher;
-    kelvo::X11Notifier notifier;
+    kelvo::SystemNotifier notifier;
     kelvo::SessionState session;
-    kelvo::Services services{&twain, &launcher, &notifier, kelvo::executableDir(), terminationFd};
+    kelvo::Services services{twain.get(), &launcher, &notifier, kelvo::executableDir(), terminationFd};
 
     kelvo::setExitHandler(onUnexpectedExit);
     kelvo::TKelvoScan mainWindow(arguments, QLocale::system(), services, session, &g_mainWindow);

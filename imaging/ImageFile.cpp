@@ -2,15 +2,12 @@
 
 #include "imaging/Pcx.h"
 #include "imaging/Tga.h"
+#include "platform/FileSystem.h"
 
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
 #include <QTransform>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <memory>
 
@@ -45,33 +42,6 @@ int orientationOf(QImageIOHandler::Transformations t)
     return 1;
 }
 
-// Opens `fileName` for reading only when it is a regular file. A FIFO would block in open()
-// or read forever, a device would be read without end: both count as missing. The name is
-// checked before opening (opening a device can have effects of its own) and the opened file
-// again, in case the name was replaced in between.
-enum class OpenResult { Opened, Missing, Unreadable };
-OpenResult openRegularFile(const QString& fileName, QFile& file)
-{
-    const QByteArray native = QFile::encodeName(fileName);
-    struct stat st {};
-    if (native.isEmpty() || ::stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return OpenResult::Missing;
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return OpenResult::Unreadable;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return OpenResult::Missing;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return OpenResult::Unreadable;
-    }
-    return OpenResult::Opened;
-}
 
 int openResultCode(OpenResult r)
 {

@@ -18,7 +18,10 @@
 #include <charconv>
 #include <string>
 
+// The build says how a symbol is exported (visibility on Linux, dllexport on Windows).
+#ifndef KELVO_EXPORT
 #define KELVO_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace {
 

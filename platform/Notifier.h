@@ -1,5 +1,7 @@
-// Carries the hand-off notification to the calling application's window: X11 window search,
-// the registered atom KELVODATA1, POSIX shared memory /KELVODATA1 and a ClientMessage.
+// Carries the hand-off notification to the calling application's window. On Windows: FindWindowW
+// for the window classes, RegisterWindowMessageW("KELVODATA1"), the named file mapping
+// "KELVODATA1" and SendMessageW. On Linux: X11 window search, the atom KELVODATA1, POSIX shared
+// memory /KELVODATA1 and a ClientMessage.
 #pragma once
 
 #include <QByteArray>
@@ -13,7 +15,7 @@ public:
     virtual void notify(const QByteArray& text) = 0;
 };
 
-class X11Notifier final : public Notifier {
+class SystemNotifier final : public Notifier {
 public:
     void notify(const QByteArray& text) override;
 };

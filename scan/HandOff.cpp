@@ -1,14 +1,10 @@
 #include "scan/HandOff.h"
 
-#include "imaging/AtomicFile.h"
+#include "platform/FileSystem.h"
 
 #include <QFile>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-
-#include <sys/stat.h>
 
 namespace kelvo {
 
@@ -25,14 +21,14 @@ constexpr char kFrame = '\x04';
 // on a disk) would only delay that caller; the pages themselves are synced.
 void createOnce(const QString& path, const QByteArray& bytes)
 {
-    AtomicFile file(path, 0644, AtomicFile::Durability::Scratch);
-    if (file.open() && file.device().write(bytes) == bytes.size() && file.commitNew())
+    bool exists = false;
+    QString why;
+    if (createNewFile(path, bytes, &exists, &why))
         return;
-    struct stat st {};
-    const bool exists = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-    const char* reason = exists ? "die Datei besteht bereits (der Aufrufer hat sie nicht gelöscht)"
-                                : std::strerror(file.systemError() ? file.systemError() : EIO);
-    std::fprintf(stderr, "SendToKelvo.TXT nicht geschrieben: %s: %s\n", QFile::encodeName(path).constData(), reason);
+    if (exists)
+        why = QStringLiteral("die Datei besteht bereits (der Aufrufer hat sie nicht gelöscht)");
+    std::fprintf(stderr, "SendToKelvo.TXT nicht geschrieben: %s: %s\n", QFile::encodeName(path).constData(),
+                 why.toLocal8Bit().constData());
     std::fflush(stderr);
 }
 

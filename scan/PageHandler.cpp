@@ -3,6 +3,7 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
 #include "imaging/SaneFrame.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "scan/PageNaming.h"
@@ -14,7 +15,6 @@
 #include <system_error>
 #include <thread>
 
-#include <sys/stat.h>
 
 namespace kelvo {
 
@@ -31,13 +31,6 @@ void stampResolution(Bitmap& page, int xDpi, int yDpi)
         page.image.setDotsPerMeterX(dpmX);
     if (page.image.dotsPerMeterY() != dpmY)
         page.image.setDotsPerMeterY(dpmY);
-}
-
-// Anything at the name, a dangling symbolic link included.
-bool entryExists(const QString& name)
-{
-    struct stat st {};
-    return ::lstat(QFile::encodeName(name).constData(), &st) == 0;
 }
 
 QString absoluteName(const QString& name)

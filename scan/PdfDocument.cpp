@@ -6,6 +6,7 @@
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"
 #include "imaging/JpegWriter.h"
+#include "platform/FileSystem.h"
 #include "platform/Module.h"
 #include "platform/Termination.h"
 #include "platform/Text.h"
@@ -18,9 +19,6 @@
 #include <QPainter>
 #include <QStringList>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -232,73 +230,12 @@ KelvoPdfEngineNewDocument engineFactory()
     return factory;
 }
 
-mode_t currentUmask()
-{
-    if (FILE* f = std::fopen("/proc/self/status", "re")) {
-        char line[256];
-        unsigned mask = 0;
-        bool found = false;
-        while (!found && std::fgets(line, sizeof line, f))
-            found = std::sscanf(line, "Umask: %o", &mask) == 1;
-        std::fclose(f);
-        if (found)
-            return static_cast<mode_t>(mask);
-    }
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mask;
-}
-
-// Writes the document next to `target` under a hidden temporary name and renames it over the
-// target only when every write, flush, sync and close succeeded. Nothing is left on failure.
+// Written next to the target and put in its place only when complete (platform/FileSystem.h).
 bool writeReplacing(PdfEngineDocument& pdf, const QByteArray& target)
 {
-    if (target.isEmpty() || target.endsWith('/') || target.contains('\0'))
-        return false;
-    const qsizetype slash = target.lastIndexOf('/');
-    const QByteArray dir = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : target.left(slash);
-    const QByteArray base = target.mid(slash + 1);
-    if (base == "." || base == "..")
-        return false;
-    if (!mayBeReplaced(target))
-        return false;
-
-    // Keep the temporary name within the file-name limit.
-    QByteArray tmpl = dir + "/." + base.left(200) + ".XXXXXX";
-    std::vector<char> tmpName(tmpl.constData(), tmpl.constData() + tmpl.size() + 1);
-    const int fd = ::mkostemp(tmpName.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-
-    bool ok = false;
-    FILE* fp = ::fdopen(fd, "wb");
-    if (!fp) {
-        ::close(fd);
-    } else {
-        ok = pdf.write(fp, tmpName.data());
-        // qpdf does not notice a full disk: check the flush, the size, the sync and the close.
-        ok = ok && std::fflush(fp) == 0 && !std::ferror(fp);
-        const off_t written = ok ? ::ftello(fp) : -1;
-        struct stat st {};
-        ok = ok && written > 0 && ::fstat(fd, &st) == 0 && st.st_size == written;
-        ok = ok && ::fchmod(fd, 0666 & ~currentUmask()) == 0;
-        ok = ok && ::fsync(fd) == 0;
-        if (std::fclose(fp) != 0)
-            ok = false;
-    }
-
-    ok = ok && ::rename(tmpName.data(), target.constData()) == 0;
-    if (!ok) {
-        ::unlink(tmpName.data());
-        return false;
-    }
-    // Make the new directory entry durable as well; the file itself is complete already.
-    const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+    return kelvo::writeReplacing(fromNarrow(target), [&](std::FILE* file, const char* tempName) {
+        return pdf.write(file, tempName);
+    });
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// What the PDF document builder asks of the PDF engine module (libkelvobild-qpdf.so), which
+// What the PDF document builder asks of the PDF engine module (libkelvobild-qpdf.so,
+// kelvobild-qpdf.dll on Windows), which
 // is loaded only when a PDF is made. Plain data only, no Qt: the module links qpdf and the C++
 // runtime and nothing of ours. No exception crosses: every call reports failure as false/null.
 // Change kPdfEngineVersion with any change here; the loader refuses a module of another version.
@@ -10,7 +11,8 @@
 namespace kelvo {
 
 inline constexpr int kPdfEngineVersion = 1;
-inline constexpr const char* kPdfEngineModule = "libkelvobild-qpdf.so";
+// The module's file name, as the build names it.
+inline constexpr const char* kPdfEngineModule = KELVO_PDF_ENGINE_FILE;
 inline constexpr const char* kPdfEngineVersionSymbol = "kelvo_pdf_engine_version";
 inline constexpr const char* kPdfEngineFactorySymbol = "kelvo_pdf_engine_new_document";
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package KelvoBild needs to build, run, test and benchmark.
 # The one list of packages; idempotent; run as root (or through sudo).
+# With --windows: the packages of the Windows build instead (cross compiler, Wine, NSIS).
 set -euo pipefail
 
 PACKAGES=(
@@ -28,6 +29,18 @@ PACKAGES=(
   # benchmarks
   img2pdf time
 )
+
+WINDOWS_PACKAGES=(
+  # cross compiler, windres, and Qt's host tools (moc, rcc, uic) for the cross-built Qt
+  g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev-tools cmake ninja-build pkg-config zstd
+  # running the program and its tests: Wine on a virtual X server
+  wine64 xvfb xauth
+  # the installer
+  nsis
+)
+if [ "${1:-}" = "--windows" ]; then
+  PACKAGES=("${WINDOWS_PACKAGES[@]}")
+fi
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi

@@ -232,7 +232,7 @@ TEST_F(Notification, ReceivingWindowByClass)
 
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
-        kelvo::X11Notifier notifier;
+        kelvo::SystemNotifier notifier;
         kelvo::WriteHandOff(kExampleName, 3, "S", dir.path(), notifier);
 
         const QByteArray text("\x04" "OBILD01C:\\Scans\\Bild03.JPG'3'S\x04", 32);
@@ -252,7 +252,7 @@ TEST_F(Notification, OnePageOrLessSendsNothing)
     createWindow(kTelnetClass);
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    kelvo::X11Notifier notifier;
+    kelvo::SystemNotifier notifier;
     for (int count : {1, 0, -2}) {
         SCOPED_TRACE(count);
         kelvo::WriteHandOff(kExampleName, count, "S", dir.path(), notifier);
@@ -263,7 +263,7 @@ TEST_F(Notification, OnePageOrLessSendsNothing)
 TEST_F(Notification, LongTextsArriveWholeOneAfterAnother)
 {
     const xcb_window_t receiver = createWindow(kCommClass);
-    kelvo::X11Notifier notifier;
+    kelvo::SystemNotifier notifier;
     const QByteArray longName = "/scans/" + QByteArray(244, 'x') + ".JPG";
     ASSERT_EQ(longName.size(), 255);
     // A long text, then a shorter one through the same section.
@@ -287,7 +287,7 @@ TEST_F(Notification, ASectionOthersCanReachIsLeftAlone)
     // Names in /dev/shm are shared by every user: a section another user made, or one others
     // may read or write, could hand the caller a forged name. Nothing is sent then.
     createWindow(kTelnetClass);
-    kelvo::X11Notifier notifier;
+    kelvo::SystemNotifier notifier;
     const struct {
         const char* label;
         mode_t mode;
@@ -323,7 +323,7 @@ TEST_F(Notification, SectionOnlyGrows)
         {"smaller one grown", 5, 32, 32},
         {"empty one grown", 0, 32, 32},
     };
-    kelvo::X11Notifier notifier;
+    kelvo::SystemNotifier notifier;
     for (const SizeCase& c : cases) {
         SCOPED_TRACE(c.label);
         shm_unlink(kSection);
@@ -376,7 +376,7 @@ TEST_F(Notification, NoDisplayReturnsQuietly)
     createWindow(kTelnetClass);
     const std::optional<QByteArray> displays[] = {std::nullopt, QByteArray(""),
                                                   QByteArray(":4711")};
-    kelvo::X11Notifier notifier;
+    kelvo::SystemNotifier notifier;
     for (const std::optional<QByteArray>& display : displays) {
         SCOPED_TRACE(display ? display->toStdString() : std::string("unset"));
         {

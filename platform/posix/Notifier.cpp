@@ -174,7 +174,7 @@ bool writeSection(const QByteArray& text)
 
 } // namespace
 
-void X11Notifier::notify(const QByteArray& text)
+void SystemNotifier::notify(const QByteArray& text)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return;
