@@ -4,7 +4,12 @@
 // "KELVODATA1" message that reaches one of its windows, with the text of the section
 // "KELVODATA1" as it was while the message was being handled.
 //
-//   kelvo-caller.exe [--telnet|--no-telnet] [--comm] [--out FILE] [--timeout SECONDS] -- COMMAND LINE
+//   kelvo-caller.exe [--telnet|--no-telnet] [--comm] [--out FILE] [--timeout SECONDS]
+//                    [--answer CAPTION=yes,no,…] -- COMMAND LINE
+//
+// --answer plays the user: each time a window of the program with that caption shows (a
+// question such as "Scan in PDF"), the next answer is given, yes with Enter (the default
+// button), no with Escape; a further window gets no answer.
 //
 // Standard output, one line per message: "message <class> <wParam> <lParam> <hex of the
 // wParam bytes of the section>", then "exit <exit code of the program>". --out FILE receives
@@ -30,6 +35,54 @@ struct Received {
     std::string text;
 };
 std::vector<Received> g_received;
+
+struct Answers {
+    std::wstring caption;
+    std::vector<bool> yes; // in order of appearance
+    size_t given = 0;
+    HWND answered = nullptr; // the window answered last, until it has gone
+};
+Answers g_answers;
+
+struct Search {
+    DWORD process;
+    const std::wstring* caption;
+    HWND found;
+};
+
+BOOL CALLBACK findQuestion(HWND hwnd, LPARAM param)
+{
+    auto* s = reinterpret_cast<Search*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t title[128] = {};
+    GetWindowTextW(hwnd, title, 128);
+    if (owner == s->process && IsWindowVisible(hwnd) && *s->caption == title) {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void answerQuestions(DWORD process)
+{
+    if (g_answers.caption.empty())
+        return;
+    Search s{process, &g_answers.caption, nullptr};
+    EnumWindows(findQuestion, reinterpret_cast<LPARAM>(&s));
+    if (!s.found) {
+        g_answers.answered = nullptr;
+        return;
+    }
+    if (s.found == g_answers.answered || g_answers.given >= g_answers.yes.size())
+        return;
+    const WPARAM key = g_answers.yes[g_answers.given++] ? VK_RETURN : VK_ESCAPE;
+    SetForegroundWindow(s.found);
+    PostMessageW(s.found, WM_KEYDOWN, key, 1);
+    PostMessageW(s.found, WM_KEYUP, key, 0xC0000001);
+    g_answers.answered = s.found;
+    std::printf("answer %ls %s\n", g_answers.caption.c_str(), key == VK_RETURN ? "yes" : "no");
+}
 
 std::string readSection(size_t length)
 {
@@ -88,7 +141,7 @@ const wchar_t* commandAfterSeparator()
 int usage()
 {
     std::fprintf(stderr, "usage: kelvo-caller.exe [--telnet|--no-telnet] [--comm] [--out FILE] "
-                         "[--timeout SECONDS] -- COMMAND LINE\n");
+                         "[--timeout SECONDS] [--answer CAPTION=yes,no,...] -- COMMAND LINE\n");
     return 2;
 }
 
@@ -113,7 +166,20 @@ int main()
             comm = true;
         else if (a == L"--out" && i + 1 < argc)
             g_out = argv[++i];
-        else if (a == L"--timeout" && i + 1 < argc)
+        else if (a == L"--answer" && i + 1 < argc) {
+            const std::wstring spec = argv[++i];
+            const size_t eq = spec.find(L'=');
+            if (eq == std::wstring::npos)
+                return usage();
+            g_answers.caption = spec.substr(0, eq);
+            for (size_t at = eq + 1; at <= spec.size();) {
+                size_t comma = spec.find(L',', at);
+                if (comma == std::wstring::npos)
+                    comma = spec.size();
+                g_answers.yes.push_back(spec.compare(at, comma - at, L"yes") == 0);
+                at = comma + 1;
+            }
+        } else if (a == L"--timeout" && i + 1 < argc)
             timeoutMs = DWORD(_wtoi(argv[++i])) * 1000;
         else
             return usage();
@@ -146,9 +212,11 @@ int main()
             timedOut = true;
             break;
         }
-        const DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        const DWORD wait = timeoutMs - elapsed < 200 ? timeoutMs - elapsed : 200;
+        const DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, wait, QS_ALLINPUT);
         if (r == WAIT_OBJECT_0)
             break;
+        answerQuestions(pi.dwProcessId);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);

@@ -37,5 +37,6 @@ if [ ! -f "$prefix/system.reg" ]; then
 fi
 mkdir -p "$prefix/drive_c/windows/twain_64"
 cp "$ds" "$prefix/drive_c/windows/twain_64/gphoto2.ds"
-export WINEDLLOVERRIDES="gphoto2.ds=n${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+# No program of the build machine is started for a file the program opens (a PDF).
+export WINEDLLOVERRIDES="gphoto2.ds=n;winebrowser.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 run "$wine" "$@"
