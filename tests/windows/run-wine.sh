@@ -20,6 +20,7 @@ libs=${KELVO_WINDOWS_PREFIX:-/tmp/wintc/prefix}
 export WINEPREFIX="$prefix" WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEPATH="Z:$(echo "$libs/bin" | tr / '\\')"
+export QT_PLUGIN_PATH="Z:$(echo "$libs/plugins" | tr / '\\')"
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 sane=${KELVO_WINE_SANE:-$repo/../shared/windows/wine-sane}
 if [ -f "$sane/x86_64-windows/sane.ds" ]; then
