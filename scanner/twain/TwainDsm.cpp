@@ -56,8 +56,7 @@ LONG CALLBACK driverFault(EXCEPTION_POINTERS* e)
     case EXCEPTION_INT_DIVIDE_BY_ZERO:
     case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
     case EXCEPTION_IN_PAGE_ERROR:
-    case EXCEPTION_DATATYPE_MISALIGNMENT:
-    case EXCEPTION_STACK_OVERFLOW: {
+    case EXCEPTION_DATATYPE_MISALIGNMENT: {
         Guard* g = g_guard;
         g_guard = g->outer;
         __builtin_longjmp(g->jump, 1);
