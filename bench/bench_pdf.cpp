@@ -4,6 +4,7 @@
 // from page rasters in memory to the PDF (our BMP writes; Qt's JPEG writes). A third side
 // builds the pages from memory: each picture encoded from the raster while another thread
 // writes the page's temporary bitmap (unsynced), as the page handler can do it.
+#include "scan/SaveBitmap.h"
 #include "BenchSupport.h"
 
 #include "imaging/ImageFile.h"

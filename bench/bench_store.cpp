@@ -3,6 +3,7 @@
 // bare encoder is Qt's QImageWriter (JPEG, PNG, BMP) or our own codec (TIFF, GIF, PCX)
 // writing straight onto a QFile in the same directory; the difference is what L_SaveBitmap
 // adds (depth handling, the temporary file, sync and rename).
+#include "scan/SaveBitmap.h"
 #include "BenchSupport.h"
 
 #include "imaging/GifWriter.h"

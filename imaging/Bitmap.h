@@ -13,12 +13,8 @@ struct Bitmap {
     int width = 0;
     int height = 0;
     int bitsPerPixel = 0;
-    int xResolution = 0;     // dots per inch
+    int xResolution = 0;     // dots per inch, as the image's dots per metre say
     int yResolution = 0;
-    // Resolution the scanner reported using for this page (dots per inch; 0: not known). It may
-    // differ from the one asked for when the device rounds or clamps.
-    double scannedXResolution = 0;
-    double scannedYResolution = 0;
     int viewOrientation = 1; // EXIF/TIFF orientation 1..8; 5..8 swap width and height on screen
     bool allocated = false;
 
@@ -33,5 +29,17 @@ struct Bitmap {
 
 // Bits per pixel a QImage stands for: 1, 8 or 24.
 int bitsPerPixelOf(const QImage& img);
+
+// The one conversion between dots per inch and the dots per metre images carry.
+int dotsPerMeter(double dpi);
+int dpiOf(int dotsPerMeter);
+
+// The resolution a scanned page is stamped with, in whole dots per inch: the one the device
+// used (rounded) when it differs from the request (150.4 asked, 150 used: 150; 250 asked, 300
+// used: 300), else the request truncated. A device that reports none (0) leaves the request;
+// 0 when neither is known. The scanner layer stamps each page once, with stampResolution().
+int stampedResolution(double requested, double used);
+// Sets the image's dots per metre for these resolutions (a value of 0 leaves that axis).
+void stampResolution(QImage& image, int xDpi, int yDpi);
 
 } // namespace kelvo

@@ -1,5 +1,6 @@
 #include "imaging/BmpWriter.h"
 
+#include "imaging/Bitmap.h"
 #include "imaging/CodecSupport.h"
 
 #include <QIODevice>
@@ -78,8 +79,8 @@ bool writeBmp(QIODevice& out, const QImage& input, int xDpi, int yDpi)
     put16(h, quint16(bits));
     put32(h, 0); // no compression
     put32(h, quint32(rowBytes * height));
-    put32(h, quint32(qMax(0, qRound(xDpi / 0.0254))));
-    put32(h, quint32(qMax(0, qRound(yDpi / 0.0254))));
+    put32(h, quint32(qMax(0, dotsPerMeter(xDpi))));
+    put32(h, quint32(qMax(0, dotsPerMeter(yDpi))));
     put32(h, quint32(palette.size()));
     put32(h, 0);
     for (QRgb c : palette) {

@@ -1,7 +1,6 @@
 // Image file operations with the imaging library's contract: results are 1 on success or a
 // negative code. Reading goes through Qt's image readers (PCX through our own handler);
-// writing picks the codec by format code and always goes through a temporary file in the
-// target's directory that is renamed into place only when complete.
+// format codes and results are shared with storing (imaging/ImageSave, scan/SaveBitmap).
 #pragma once
 
 #include "imaging/Bitmap.h"
@@ -54,11 +53,6 @@ inline constexpr uint32_t FILEINFO_SIZE_OLD = 2172;
 int L_FileInfo(const QString& fileName, FileInfo& info, uint32_t structSize);
 // Loads the whole image into `bitmap` (freed first); fills its fields and view orientation.
 int L_LoadFile(const QString& fileName, Bitmap& bitmap, const FileInfo* info = nullptr);
-// Stores `bitmap` under `fileName` in the given format. bitsPerPixel 1/8/24 is the depth to
-// store (the image is converted when it differs); quality is JPEG's quality factor.
-// Temporary files are made with `mode` (0666 & ~umask for documents, 0600 for private ones).
-int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
-                 int quality, unsigned mode = 0666);
 int L_InvertBitmap(Bitmap& bitmap);
 void L_FreeBitmap(Bitmap& bitmap);
 // Image-to-display mapping of a view orientation (1..8) for an image of w x h pixels.

@@ -1,8 +1,7 @@
-// L_SaveBitmap: picks the codec by format code, converts the page to the depth to store, and
-// writes through an AtomicFile so that a failed store never leaves a half-written file.
+// Encoding a page for storing: the codec by format code, the page converted to the depth to
+// store, the resolution written into the file.
 #include "imaging/ImageSave.h"
 
-#include "imaging/AtomicFile.h"
 #include "imaging/BmpWriter.h"
 #include "imaging/GifWriter.h"
 #include "imaging/ImageFile.h"
@@ -44,63 +43,45 @@ bool writeWithQt(QIODevice& device, const QImage& img, const char* qtFormat, int
     return writer.write(img);
 }
 
-int saveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
-               int quality, unsigned mode, AtomicFile::Durability durability)
-{
-    if (!bitmap.allocated || bitmap.image.isNull())
-        return ERROR_NO_IMAGE;
-    if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24)
-        return ERROR_BAD_BITS;
-
-    QImage img = imageToStore(bitmap.image, format, bitsPerPixel);
-    if (img.isNull())
-        return ERROR_NO_MEMORY;
-    const int xDpi = bitmap.xResolution;
-    const int yDpi = bitmap.yResolution;
-    const int dpmX = qRound(xDpi / 0.0254);
-    const int dpmY = qRound(yDpi / 0.0254);
-    if (xDpi > 0 && img.dotsPerMeterX() != dpmX)
-        img.setDotsPerMeterX(dpmX);
-    if (yDpi > 0 && img.dotsPerMeterY() != dpmY)
-        img.setDotsPerMeterY(dpmY);
-
-    AtomicFile file(fileName, mode, durability);
-    if (!file.open())
-        return file.error() == AtomicFile::Error::SymbolicLink ? ERROR_SYMLINK : ERROR_FILE_CREATE;
-
-    QFile& device = file.device();
-    bool written = false;
-    switch (format) {
-    case FILE_PCX: written = writePcx(device, img, xDpi, yDpi); break;
-    case FILE_GIF: written = writeGif(device, img); break;
-    case FILE_TIF: written = writeTiff(device, img, xDpi, yDpi); break;
-    // libjpeg-turbo on every core, straight from the page's rows
-    case FILE_JPEG: written = writeJpeg(device, img, quality > 0 ? quality : 75); break;
-    // zlib level 1: fast, and far smaller than stored; 90 or more would store uncompressed
-    case FILE_PNG: written = writeWithQt(device, img, "png", 85); break;
-    default: written = writeBmp(device, img, xDpi, yDpi); break;
-    }
-    if (!written) {
-        const bool deviceFailed = device.error() != QFileDevice::NoError;
-        file.abandon();
-        return deviceFailed ? ERROR_FILE_WRITE : ERROR_ENCODER;
-    }
-    if (!file.commit())
-        return file.error() == AtomicFile::Error::Rename ? ERROR_FILE_RENAME : ERROR_FILE_WRITE;
-    return SUCCESS;
-}
-
 } // namespace
 
-int L_SaveBitmap(const QString& fileName, const Bitmap& bitmap, int format, int bitsPerPixel,
-                 int quality, unsigned mode)
+QImage imageForStore(const Bitmap& bitmap, int format, int bitsPerPixel, int* error)
 {
-    return saveBitmap(fileName, bitmap, format, bitsPerPixel, quality, mode, AtomicFile::Durability::Synced);
+    *error = SUCCESS;
+    if (!bitmap.allocated || bitmap.image.isNull()) {
+        *error = ERROR_NO_IMAGE;
+        return {};
+    }
+    if (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24) {
+        *error = ERROR_BAD_BITS;
+        return {};
+    }
+    QImage img = imageToStore(bitmap.image, format, bitsPerPixel);
+    if (img.isNull()) {
+        *error = ERROR_NO_MEMORY;
+        return {};
+    }
+    const int dpmX = dotsPerMeter(bitmap.xResolution);
+    const int dpmY = dotsPerMeter(bitmap.yResolution);
+    if (bitmap.xResolution > 0 && img.dotsPerMeterX() != dpmX)
+        img.setDotsPerMeterX(dpmX);
+    if (bitmap.yResolution > 0 && img.dotsPerMeterY() != dpmY)
+        img.setDotsPerMeterY(dpmY);
+    return img;
 }
 
-int saveScratchBitmap(const QString& fileName, const Bitmap& bitmap, int bitsPerPixel, unsigned mode)
+bool writeImage(QIODevice& device, const QImage& img, int format, int quality, int xDpi, int yDpi)
 {
-    return saveBitmap(fileName, bitmap, FILE_BMP, bitsPerPixel, 0, mode, AtomicFile::Durability::Scratch);
+    switch (format) {
+    case FILE_PCX: return writePcx(device, img, xDpi, yDpi);
+    case FILE_GIF: return writeGif(device, img);
+    case FILE_TIF: return writeTiff(device, img, xDpi, yDpi);
+    // libjpeg-turbo on every core, straight from the page's rows
+    case FILE_JPEG: return writeJpeg(device, img, quality > 0 ? quality : 75);
+    // zlib level 1: fast, and far smaller than stored; 90 or more would store uncompressed
+    case FILE_PNG: return writeWithQt(device, img, "png", 85);
+    default: return writeBmp(device, img, xDpi, yDpi);
+    }
 }
 
 } // namespace kelvo

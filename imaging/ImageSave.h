@@ -1,11 +1,12 @@
-// Storing a page beside L_SaveBitmap: the pixels as a given format and depth would hold them,
-// and the temporary page bitmap of PDF-mode scanning, which may be written on a worker thread.
+// Encoding a page for storing as a file: the pixels as a given format and depth would hold
+// them, and the codec that writes them. Files are created atomically by scan/SaveBitmap.
 #pragma once
 
 #include "imaging/Bitmap.h"
 
 #include <QImage>
-#include <QString>
+
+class QIODevice;
 
 namespace kelvo {
 
@@ -13,10 +14,11 @@ namespace kelvo {
 // when the depths differ, else the same pixels, shared.
 QImage imageToStore(const QImage& img, int format, int bitsPerPixel);
 
-// L_SaveBitmap as BMP (quality 0) for a temporary copy of a page: still complete or absent
-// under its name, in large writes, but not synced to disk. Same results as L_SaveBitmap. It
-// only reads the bitmap, so it may run on a worker thread while another thread reads the
-// same page; nobody may change the page meanwhile.
-int saveScratchBitmap(const QString& fileName, const Bitmap& bitmap, int bitsPerPixel, unsigned mode = 0600);
+// The page as `format` stores it at `bitsPerPixel`, stamped with the bitmap's resolution; a
+// null image and the code in *error (ERROR_NO_IMAGE, ERROR_BAD_BITS, ERROR_NO_MEMORY) when it
+// cannot be stored.
+QImage imageForStore(const Bitmap& bitmap, int format, int bitsPerPixel, int* error);
+// Encodes an image from imageForStore in `format` (quality: JPEG's factor) to `device`.
+bool writeImage(QIODevice& device, const QImage& img, int format, int quality, int xDpi, int yDpi);
 
 } // namespace kelvo

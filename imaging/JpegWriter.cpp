@@ -9,6 +9,7 @@
 // band already carry the right numbers.
 #include "imaging/JpegWriter.h"
 
+#include "imaging/Bitmap.h"
 #include "imaging/CodecSupport.h"
 
 #include <QIODevice>
@@ -157,7 +158,7 @@ struct Band {
 
 quint16 densityOf(int dotsPerMeter)
 {
-    return quint16(std::clamp(qRound(dotsPerMeter * 0.0254), 1, 65535));
+    return quint16(std::clamp(dpiOf(dotsPerMeter), 1, 65535));
 }
 
 // Only plain data lives in this frame: a failing libjpeg call jumps back into it.

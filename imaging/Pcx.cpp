@@ -1,5 +1,6 @@
 #include "imaging/Pcx.h"
 
+#include "imaging/Bitmap.h"
 #include "imaging/CodecSupport.h"
 
 #include <QIODevice>
@@ -17,7 +18,6 @@ constexpr int kHeaderSize = 128;
 constexpr int kPaletteBlockSize = 1 + 768; // marker byte, then 256 RGB triples
 constexpr uchar kPaletteMarker = 0x0C;
 constexpr int kMaxRun = 63;
-constexpr double kMetersPerInch = 0.0254;
 
 // Colours a 16-colour file means when its header palette is left empty.
 constexpr std::array<QRgb, 16> kEgaPalette = {
@@ -381,10 +381,7 @@ bool PcxHandler::read(QImage* image)
         img.setColorTable(hd.headerColours);
     }
 
-    if (hd.xDpi > 0)
-        img.setDotsPerMeterX(qRound(hd.xDpi / kMetersPerInch));
-    if (hd.yDpi > 0)
-        img.setDotsPerMeterY(qRound(hd.yDpi / kMetersPerInch));
+    stampResolution(img, hd.xDpi, hd.yDpi);
     *image = std::move(img);
     return true;
 }

@@ -1,12 +1,11 @@
 #include "scan/PageHandler.h"
 
 #include "imaging/ImageFile.h"
-#include "imaging/ImageSave.h"
-#include "imaging/SaneFrame.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 #include "scan/PageNaming.h"
+#include "scan/SaveBitmap.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,23 +14,9 @@
 #include <system_error>
 #include <thread>
 
-
 namespace kelvo {
 
 namespace {
-
-void stampResolution(Bitmap& page, int xDpi, int yDpi)
-{
-    page.xResolution = xDpi;
-    page.yResolution = yDpi;
-    // The page owns its pixels, so this does not copy them.
-    const int dpmX = qRound(xDpi / 0.0254);
-    const int dpmY = qRound(yDpi / 0.0254);
-    if (page.image.dotsPerMeterX() != dpmX)
-        page.image.setDotsPerMeterX(dpmX);
-    if (page.image.dotsPerMeterY() != dpmY)
-        page.image.setDotsPerMeterY(dpmY);
-}
 
 QString absoluteName(const QString& name)
 {
@@ -146,10 +131,6 @@ int PageHandler::PageAcquired(Bitmap& page)
     m_ui.pushWaitCursor();
     if (m_settings.InvertImage == 1)
         L_InvertBitmap(page);
-    // The truncated request, unless the scanner used another resolution (it rounds or clamps:
-    // 250 → 300, 1200 → 600): a page stamped otherwise prints at the wrong size.
-    stampResolution(page, stampedResolution(m_settings.Resolution, page.scannedXResolution),
-                    stampedResolution(m_settings.Resolution, page.scannedYResolution));
     if (m_settings.TargetFileName.isEmpty())
         m_settings.TargetFileName = QLatin1String(kDefaultTargetName);
 

@@ -4,6 +4,7 @@
 // interactive scan an existing file of someone else's is replaced only when the user says so.
 #pragma once
 
+#include "scan/SaveBitmap.h"
 #include "imaging/Bitmap.h"
 #include "platform/Launcher.h"
 #include "scan/PdfDocument.h"

@@ -1,6 +1,7 @@
+#include "scan/SaveBitmap.h"
 #include "scan/PdfDocument.h"
 
-#include "imaging/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "imaging/CcittG4.h"
 #include "imaging/CodecSupport.h"
 #include "imaging/ImageFile.h"
@@ -119,7 +120,7 @@ std::optional<Picture> pictureOf(const QImage& img, QSize dotsPerMeter,
     Picture pic;
     pic.width = img.width();
     pic.height = img.height();
-    pic.fileDpi = qRound(dotsPerMeter.width() * 0.0254);
+    pic.fileDpi = dpiOf(dotsPerMeter.width());
 
     if (img.depth() == 1) {
         pic.kind = PictureKind::Ccitt;
@@ -171,11 +172,11 @@ std::optional<Picture> encodePicture(const Bitmap& page)
         table.resize(2);
         img.setColorTable(img.colorTable().size() < 2 ? QList<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)} : table);
     }
-    const auto dotsPerMeter = [](int dpi) {
+    const auto density1D = [](int dpi) {
         // without one, what a freshly read image carries
-        return dpi > 0 ? qRound(dpi / 0.0254) : QImage(1, 1, QImage::Format_Mono).dotsPerMeterX();
+        return dpi > 0 ? dotsPerMeter(dpi) : QImage(1, 1, QImage::Format_Mono).dotsPerMeterX();
     };
-    const QSize density(dotsPerMeter(page.xResolution), dotsPerMeter(page.yResolution));
+    const QSize density(density1D(page.xResolution), density1D(page.yResolution));
     // Colour goes to the encoder as it is: its rows are read directly and alpha is ignored.
     return pictureOf(img, density, [](const QImage& colour) { return colour; });
 }

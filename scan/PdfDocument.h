@@ -2,6 +2,7 @@
 // page bitmap, written (and optionally opened for the user) when the session chain ends.
 #pragma once
 
+#include "scan/SaveBitmap.h"
 #include "imaging/Bitmap.h"
 #include "platform/Launcher.h"
 #include "scan/ScanUi.h"

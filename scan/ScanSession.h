@@ -3,7 +3,7 @@
 // writing of the document, then the hand-off to the calling application and the viewer.
 #pragma once
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 #include "platform/Launcher.h"
 #include "platform/Notifier.h"
 #include "scan/PageHandler.h"

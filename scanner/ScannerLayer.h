@@ -2,7 +2,7 @@
 // before that is built in, the layer that finds no scanner). The program creates it once.
 #pragma once
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 
 #include <memory>
 

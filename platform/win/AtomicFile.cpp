@@ -1,4 +1,4 @@
-#include "imaging/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include "platform/Text.h"
 #include "platform/win/WinFiles.h"

@@ -1,6 +1,6 @@
 #include "platform/FileSystem.h"
 
-#include "imaging/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Text.h"
 #include "platform/win/WinFiles.h"
 

@@ -2,7 +2,7 @@
 // it where no TWAIN layer is built in, and tests use it for the "no scanner" paths.
 #pragma once
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 
 namespace kelvo {
 

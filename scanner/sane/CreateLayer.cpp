@@ -1,6 +1,6 @@
 #include "scanner/ScannerLayer.h"
 
-#include "imaging/SaneTwain.h"
+#include "scanner/sane/SaneTwain.h"
 
 namespace kelvo {
 

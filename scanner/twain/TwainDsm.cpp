@@ -264,13 +264,13 @@ struct TwainDsm::Impl : QAbstractNativeEventFilter {
             }
             TW_IMAGEINFO info{};
             qint64 expected = -1;
-            double pageDpi = dpi;
+            double reportedDpi = 0;
             if (call(&source, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info) == TWRC_SUCCESS) {
                 if (info.ImageWidth > 0 && info.ImageLength > 0 && info.BitsPerPixel > 0)
                     expected = qint64(info.ImageWidth) * info.ImageLength * info.BitsPerPixel / 8;
                 const double x = info.XResolution.Whole + info.XResolution.Frac / 65536.0;
                 if (x > 0)
-                    pageDpi = x;
+                    reportedDpi = x;
             }
             if (crashed)
                 return ACQUIRE_FAILED;
@@ -301,8 +301,8 @@ struct TwainDsm::Impl : QAbstractNativeEventFilter {
             if (handle) {
                 bytes = qint64(GlobalSize(handle));
                 if (const void* dib = GlobalLock(handle)) {
-                    page = twainwire::bitmapFromDib(static_cast<const uint8_t*>(dib), std::size_t(bytes), pageDpi,
-                                                    rgbSwapped, &error);
+                    page = twainwire::bitmapFromDib(static_cast<const uint8_t*>(dib), std::size_t(bytes), dpi,
+                                                    reportedDpi, rgbSwapped, &error);
                     GlobalUnlock(handle);
                 }
                 GlobalFree(handle);

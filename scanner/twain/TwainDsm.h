@@ -8,7 +8,7 @@
 // one whose product name is in KELVO_TWAIN_SOURCE, else the source manager's default.
 #pragma once
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 
 #include <memory>
 

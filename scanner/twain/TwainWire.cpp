@@ -82,8 +82,8 @@ int acquireResultFor(Stage stage, uint16_t returnCode, uint16_t conditionCode)
     return stage == Stage::OpenManager || stage == Stage::OpenSource ? ACQUIRE_OPEN_FAILED : ACQUIRE_FAILED;
 }
 
-Bitmap bitmapFromDib(const uint8_t* data, std::size_t size, double requestedDpi, bool swapRedBlue,
-                     QString* error)
+Bitmap bitmapFromDib(const uint8_t* data, std::size_t size, double requestedDpi, double reportedDpi,
+                     bool swapRedBlue, QString* error)
 {
     if (!data || size < 40)
         return fail(error, QStringLiteral("DIB shorter than its header"));
@@ -179,16 +179,10 @@ Bitmap bitmapFromDib(const uint8_t* data, std::size_t size, double requestedDpi,
         }
     }
 
-    const bool reportsDpi = xPpm > 0 && yPpm > 0;
-    const double dpi = requestedDpi > 0 ? requestedDpi : 0;
-    img.setDotsPerMeterX(reportsDpi ? xPpm : int(std::lround(dpi / 0.0254)));
-    img.setDotsPerMeterY(reportsDpi ? yPpm : int(std::lround(dpi / 0.0254)));
+    const double usedX = xPpm > 0 ? xPpm * 0.0254 : reportedDpi;
+    const double usedY = yPpm > 0 ? yPpm * 0.0254 : reportedDpi;
+    stampResolution(img, stampedResolution(requestedDpi, usedX), stampedResolution(requestedDpi, usedY));
     Bitmap page = Bitmap::fromImage(std::move(img));
-    if (reportsDpi) {
-        // Whole dots per inch: pixels per metre are themselves rounded from them.
-        page.scannedXResolution = std::round(xPpm * 0.0254);
-        page.scannedYResolution = std::round(yPpm * 0.0254);
-    }
     return page;
 }
 

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "imaging/Bitmap.h"
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 
 #include <QString>
 
@@ -80,11 +80,11 @@ int acquireResultFor(Stage stage, uint16_t returnCode, uint16_t conditionCode);
 // A page from a packed DIB (BITMAPINFOHEADER, colour table, pixels; rows bottom-up unless the
 // height is negative), 1, 4, 8, 24 or 32 bits per pixel, uncompressed. 1 bit keeps its two
 // colours; 4 and 8 bits give gray when the colour table is a gray ramp, else indexed colour;
-// 24 and 32 bits give RGB. The resolution comes from the header's pixels per metre; where
-// that is 0 the requested one (dots per inch) is used and the page is marked as not reporting
-// its own. swapRedBlue: the source writes colour pixels as R, G, B instead of B, G, R.
+// 24 and 32 bits give RGB. The page is stamped with the resolution the source used: the
+// header's pixels per metre, else reportedDpi (the image information; 0: none), else the
+// requested one. swapRedBlue: the source writes colour pixels as R, G, B instead of B, G, R.
 // Fails (null image, *error set) on a short or malformed block, never reading past `size`.
-Bitmap bitmapFromDib(const uint8_t* data, std::size_t size, double requestedDpi, bool swapRedBlue,
-                     QString* error);
+Bitmap bitmapFromDib(const uint8_t* data, std::size_t size, double requestedDpi, double reportedDpi,
+                     bool swapRedBlue, QString* error);
 
 } // namespace kelvo::twainwire

@@ -19,3 +19,5 @@ set(QT_HOST_PATH_CMAKE_DIR /usr/lib/x86_64-linux-gnu/cmake)
 set(PKG_CONFIG_EXECUTABLE /usr/bin/pkg-config CACHE FILEPATH "")
 set(ENV{PKG_CONFIG_LIBDIR} "${KELVO_WIN_PREFIX}/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
+# Tests (and gtest's test discovery) run the Windows programs under Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

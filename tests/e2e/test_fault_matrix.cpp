@@ -3,6 +3,7 @@
 // file system; an existing hand-off file; a symbolic link at a temporary page bitmap.
 // Each gives its message and code, hands off exactly what was stored, and leaves no
 // half-written file.
+#include "scan/SaveBitmap.h"
 #include "support/Fakes.h"
 #include "support/Program.h"
 #include "support/Tools.h"

@@ -1,5 +1,6 @@
 // The image window: sizing against the main window, scroll ranges, painting with the view
 // orientation, its size limits, and every reader on truncated and corrupted files.
+#include "scan/SaveBitmap.h"
 #include "app/MainWindow.h"
 #include "app/MessageBox.h"
 #include "imaging/ImageFile.h"

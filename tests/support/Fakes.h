@@ -1,7 +1,7 @@
 // Recording stand-ins for the user interface, the launcher, the notifier and the scanner.
 #pragma once
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 #include "platform/Launcher.h"
 #include "platform/Notifier.h"
 #include "scan/ScanUi.h"
@@ -107,6 +107,7 @@ public:
     int setBitsPerPixel(int b) override { calls << QStringLiteral("bpp %1").arg(b); return 1; }
     int setResolution(const TW_FIX32& x, const TW_FIX32& y) override
     {
+        requestedDpi = fix32ToDouble(x);
         calls << QStringLiteral("resolution %1 %2").arg(fix32ToDouble(x), 0, 'g', 17).arg(fix32ToDouble(y), 0, 'g', 17);
         return 1;
     }
@@ -143,7 +144,10 @@ public:
             }
             if (duringPage)
                 duringPage(n);
-            Bitmap page = Bitmap::fromImage(img);
+            // Stamped as a layer stamps a page from a device that reports no resolution.
+            QImage stamped = img;
+            stampResolution(stamped, stampedResolution(requestedDpi, 0), stampedResolution(requestedDpi, 0));
+            Bitmap page = Bitmap::fromImage(std::move(stamped));
             onPage(page);
         }
         return cancelRequested ? ACQUIRE_CANCELLED : a.result;
@@ -156,6 +160,7 @@ public:
     }
     int endSession() override { calls << QStringLiteral("close"); return 1; }
     bool cancelRequested = false;
+    double requestedDpi = 0;
 };
 
 // A page of the given depth (1, 8 or 24 bits) with a recognisable pattern.

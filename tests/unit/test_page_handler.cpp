@@ -1,5 +1,6 @@
 // Pages handed to the page handler as the scanner would: the files it writes (checked by
 // gm, tiffinfo and pcxtoppm), the PDF pages, the names, counters, windows and viewers.
+#include "scan/SaveBitmap.h"
 #include "imaging/ImageFile.h"
 #include "platform/Paths.h"
 #include "scan/PageHandler.h"
@@ -32,9 +33,14 @@ protected:
         qputenv("TMP", QFile::encodeName(path(QStringLiteral("tmp"))));
     }
     QString path(const QString& name) const { return dir.path() + QLatin1Char('/') + name; }
-    int feed(int bits, int w = 61, int h = 47)
+    // A page as the scanner layer hands it over, stamped with the resolution it was read at
+    // (0: the one asked for).
+    int feed(int bits, int w = 61, int h = 47, int dpi = 0)
     {
-        Bitmap page = Bitmap::fromImage(testPage(bits, w, h));
+        QImage img = testPage(bits, w, h);
+        const int used = dpi > 0 ? dpi : stampedResolution(settings.Resolution, 0);
+        stampResolution(img, used, used);
+        Bitmap page = Bitmap::fromImage(std::move(img));
         return handler.PageAcquired(page);
     }
     QStringList filesIn(const QString& d) const
@@ -82,7 +88,7 @@ TEST_F(PageHandlerTest, EveryFormatAndDepthIsStoredAsOtherProgramsSeeIt)
         {"PCX", "PCX", 1, 1, true},    {"PCX", "PCX", 8, 8, true},    {"PCX", "PCX", 24, 24, true},
         {"GIF", "GIF", 1, 0, false},   {"GIF", "GIF", 8, 0, false},   {"GIF", "GIF", 24, 0, false},
     };
-    settings.Resolution = 200.9; // stamped truncated: 200
+    settings.Resolution = 200.9; // the layer stamps its pages 200
     settings.ExitAfterRun = 1;
     for (const auto& c : cases) {
         const QString format = QString::fromLatin1(c.format);
@@ -322,10 +328,7 @@ TEST_F(PageHandlerTest, StartValueCountingAndTheResolutionTheScannerUsed)
     settings.OutputFormat = QStringLiteral("PDF");
     settings.TargetFileName = path(QStringLiteral("s01.PDF"));
     settings.Resolution = 250;
-    Bitmap page = Bitmap::fromImage(testPage(24, 300, 300));
-    page.scannedXResolution = 300; // the device rounded 250 up
-    page.scannedYResolution = 300;
-    handler.PageAcquired(page);
+    feed(24, 300, 300, 300); // the device rounded 250 up
     feed(8);
     EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.first().text.toStdString();
     EXPECT_EQ(session.PageCounter, std::numeric_limits<int32_t>::max());

@@ -1,4 +1,5 @@
 // PDF documents of PDF-mode scanning, checked with qpdf, poppler's tools and GraphicsMagick.
+#include "scan/SaveBitmap.h"
 #include "imaging/CcittG4.h"
 #include "imaging/ImageFile.h"
 #include "imaging/ImageSave.h"

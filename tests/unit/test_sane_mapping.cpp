@@ -1,9 +1,9 @@
 // The scanner layer's pure mappings: frame to scan area, nearest allowed values, the choice
 // of source and mode from real backends' option lists, blank pages, and SANE data to images.
 #include "imaging/BlankPage.h"
-#include "imaging/SaneFrame.h"
-#include "imaging/SaneTwain.h"
-#include "imaging/Twain.h"
+#include "scanner/sane/SaneFrame.h"
+#include "scanner/sane/SaneTwain.h"
+#include "scanner/Twain.h"
 
 #include <QPainter>
 #include <QRandomGenerator>

@@ -83,39 +83,38 @@ TEST(TwainDib, PixelsOrientationColoursAndResolution)
     struct Case {
         const char* name;
         std::vector<uint8_t> data;
+        double reportedDpi; // by the image information
         bool swapRedBlue;
         QImage::Format format;
         std::vector<QRgb> expected; // row by row, top row first
-        int dpi;
-        double scannedDpi;
+        int dpi; // the page's stamp; 200 asked for
     } cases[] = {
-        {"24 bit bottom-up", dib(2, colour, 24, false, {}, 5906), false, QImage::Format_RGB888,
-         {qRgb(3, 2, 1), qRgb(6, 5, 4), qRgb(9, 8, 7), qRgb(12, 11, 10)}, 150, 150},
-        {"24 bit top-down", dib(2, colour, 24, true, {}, 11811), false, QImage::Format_RGB888,
-         {qRgb(3, 2, 1), qRgb(6, 5, 4), qRgb(9, 8, 7), qRgb(12, 11, 10)}, 300, 300},
-        {"24 bit red first (Wine's SANE source)", dib(2, colour, 24, false, {}, 0), true, QImage::Format_RGB888,
-         {qRgb(1, 2, 3), qRgb(4, 5, 6), qRgb(7, 8, 9), qRgb(10, 11, 12)}, 200, 0},
-        {"8 bit gray ramp", dib(3, {{0, 128, 255}, {9, 8, 7}}, 8, false, grayRamp(), 7874), false,
+        {"24 bit bottom-up", dib(2, colour, 24, false, {}, 5906), 0, false, QImage::Format_RGB888,
+         {qRgb(3, 2, 1), qRgb(6, 5, 4), qRgb(9, 8, 7), qRgb(12, 11, 10)}, 150},
+        {"24 bit top-down", dib(2, colour, 24, true, {}, 11811), 0, false, QImage::Format_RGB888,
+         {qRgb(3, 2, 1), qRgb(6, 5, 4), qRgb(9, 8, 7), qRgb(12, 11, 10)}, 300},
+        {"24 bit red first (Wine's SANE source)", dib(2, colour, 24, false, {}, 0), 0, true, QImage::Format_RGB888,
+         {qRgb(1, 2, 3), qRgb(4, 5, 6), qRgb(7, 8, 9), qRgb(10, 11, 12)}, 200},
+        {"8 bit gray ramp", dib(3, {{0, 128, 255}, {9, 8, 7}}, 8, false, grayRamp(), 7874), 0, false,
          QImage::Format_Grayscale8,
-         {qRgb(0, 0, 0), qRgb(128, 128, 128), qRgb(255, 255, 255), qRgb(9, 9, 9), qRgb(8, 8, 8), qRgb(7, 7, 7)}, 200,
-         200},
-        {"8 bit palette", dib(2, {{0, 1}, {1, 0}}, 8, false, {0xff0000, 0x0000ff}, 5906), false,
-         QImage::Format_Indexed8, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(255, 0, 0)}, 150, 150},
+         {qRgb(0, 0, 0), qRgb(128, 128, 128), qRgb(255, 255, 255), qRgb(9, 9, 9), qRgb(8, 8, 8), qRgb(7, 7, 7)}, 200},
+        // No resolution in the DIB: the one of the image information.
+        {"8 bit palette", dib(2, {{0, 1}, {1, 0}}, 8, false, {0xff0000, 0x0000ff}, 0), 300, false,
+         QImage::Format_Indexed8, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 0, 255), qRgb(255, 0, 0)}, 300},
         // White first in the table: a set bit is black. 10 pixels: the row has padding bits.
-        {"1 bit, white first", dib(10, {{0xA0, 0x40}, {0x00, 0xC0}}, 1, false, {0xffffff, 0x000000}, 3937), false,
+        {"1 bit, white first", dib(10, {{0xA0, 0x40}, {0x00, 0xC0}}, 1, false, {0xffffff, 0x000000}, 3937), 0, false,
          QImage::Format_Mono,
          {qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(255, 255, 255), qRgb(255, 255, 255),
           qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(0, 0, 0),
           qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(255, 255, 255),
           qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(0, 0, 0)},
-         100, 100},
-        {"32 bit", dib(1, {{1, 2, 3, 0}}, 32, false, {}, 5906), false, QImage::Format_RGB888, {qRgb(3, 2, 1)}, 150,
-         150},
+         100},
+        {"32 bit", dib(1, {{1, 2, 3, 0}}, 32, false, {}, 5906), 0, false, QImage::Format_RGB888, {qRgb(3, 2, 1)}, 150},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QString error;
-        Bitmap page = bitmapFromDib(c.data.data(), c.data.size(), 200, c.swapRedBlue, &error);
+        Bitmap page = bitmapFromDib(c.data.data(), c.data.size(), 200, c.reportedDpi, c.swapRedBlue, &error);
         ASSERT_FALSE(page.image.isNull()) << error.toStdString();
         EXPECT_EQ(page.image.format(), c.format);
         const int w = page.width;
@@ -124,7 +123,6 @@ TEST(TwainDib, PixelsOrientationColoursAndResolution)
             EXPECT_EQ(page.image.pixel(int(i) % w, int(i) / w), c.expected[i]) << "pixel " << i;
         EXPECT_EQ(page.xResolution, c.dpi);
         EXPECT_EQ(page.yResolution, c.dpi);
-        EXPECT_EQ(page.scannedXResolution, c.scannedDpi);
         EXPECT_TRUE(page.allocated);
     }
 }
@@ -157,7 +155,7 @@ TEST(TwainDib, MalformedBlocksAreRefusedWithoutReadingPastThem)
         QString error;
         // A copy of exactly the block's size, so that a read past it is caught by tools.
         std::vector<uint8_t> exact(c.data);
-        const Bitmap page = bitmapFromDib(exact.data(), exact.size(), 150, false, &error);
+        const Bitmap page = bitmapFromDib(exact.data(), exact.size(), 150, 0, false, &error);
         EXPECT_TRUE(page.image.isNull());
         EXPECT_FALSE(error.isEmpty());
     }

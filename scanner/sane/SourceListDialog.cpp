@@ -1,4 +1,6 @@
-#include "imaging/SourceListDialog.h"
+#include "scanner/sane/SourceListDialog.h"
+
+#include "scanner/sane/DialogIcon.h"
 
 #include <QDialogButtonBox>
 #include <QGuiApplication>
@@ -9,14 +11,6 @@
 #include <QVBoxLayout>
 
 namespace kelvo {
-
-QIcon dialogIcon(QWidget* parent)
-{
-    const QIcon app = QGuiApplication::windowIcon();
-    if (!app.isNull() || !parent)
-        return app;
-    return parent->window()->windowIcon();
-}
 
 SourceListDialog::SourceListDialog(const std::vector<ScannerDevice>& devices, const QByteArray& current,
                                    QWidget* parent)

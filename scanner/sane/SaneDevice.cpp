@@ -1,7 +1,7 @@
-#include "imaging/SaneDevice.h"
+#include "scanner/sane/SaneDevice.h"
 
-#include "imaging/SaneMapping.h"
-#include "imaging/SaneOptionsDialog.h"
+#include "scanner/sane/SaneMapping.h"
+#include "scanner/sane/SaneOptions.h"
 
 #include <sane/saneopts.h>
 

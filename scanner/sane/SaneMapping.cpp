@@ -1,4 +1,4 @@
-#include "imaging/SaneMapping.h"
+#include "scanner/sane/SaneMapping.h"
 
 #include <QRegularExpression>
 

@@ -4,9 +4,9 @@
 // (the source first, the scan area last) and read back for what the device really does.
 #pragma once
 
-#include "imaging/SaneFrame.h"
-#include "imaging/SourceListDialog.h"
-#include "imaging/Twain.h"
+#include "scanner/sane/SaneFrame.h"
+#include "scanner/sane/ScannerDevice.h"
+#include "scanner/Twain.h"
 
 #include <QByteArray>
 #include <QString>

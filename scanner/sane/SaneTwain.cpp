@@ -2,15 +2,15 @@
 // acquire() opens the device, puts the settings onto its options, shows the options dialog
 // when asked, and then hands the pages the reader thread delivers to the caller, one at a
 // time on the caller's thread, while a local event loop keeps the windows painting.
-#include "imaging/SaneTwain.h"
+#include "scanner/sane/SaneTwain.h"
 
-#include "imaging/SaneDevice.h"
-#include "imaging/SaneOptionsDialog.h"
-#include "imaging/SaneReader.h"
-#include "imaging/SourceListDialog.h"
+#include "scanner/sane/SaneDevice.h"
+#include "scanner/sane/SaneOptionsDialog.h"
+#include "scanner/sane/SaneReader.h"
+#include "scanner/sane/SourceListDialog.h"
+#include "platform/Display.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -134,7 +134,7 @@ bool SaneTwain::dialogsAllowed() const
         return false;
     if (d->dialogsAllowed)
         return *d->dialogsAllowed;
-    return QGuiApplication::platformName() != QLatin1String("offscreen");
+    return hasDisplay();
 }
 
 int SaneTwain::startCapabilityNegotiation()
@@ -211,6 +211,179 @@ int SaneTwain::endCapabilityNegotiation()
     return ACQUIRE_SUCCESS;
 }
 
+// Opens the device, puts the negotiated settings onto it, shows the options dialog when asked,
+// and prepares the shared state of the reader thread. ACQUIRE_SUCCESS or the failure's code.
+int SaneTwain::prepareAcquisition(int flags, std::shared_ptr<Acquisition>& out)
+{
+    if (!saneAvailable())
+        return ACQUIRE_NO_DEVICE;
+    if (const int opened = d->device.open(g_currentSource); opened != ACQUIRE_SUCCESS)
+        return opened;
+
+    const auto options = std::make_shared<SaneOptions>(d->device.handle);
+    Outcome outcome;
+    applySettings(*options, d->settings, d->extras, outcome);
+    if ((flags & ACQUIRE_SHOW_UI) && !dialogsAllowed()) {
+        // Nobody could click: scan with the settings as negotiated.
+        std::fputs("Keine Anzeige: Scanner-Einstellungen (/J) übersprungen\n", stderr);
+        std::fflush(stderr);
+    } else if (flags & ACQUIRE_SHOW_UI) {
+        SaneOptionsDialog dialog(*options, d->device.dialogTitle(), QApplication::activeWindow());
+        if (dialog.exec() != QDialog::Accepted)
+            return ACQUIRE_CANCELLED;
+    }
+    readOutcome(*options, outcome);
+
+    out = std::make_shared<Acquisition>();
+    Acquisition& run = *out;
+    run.handle = d->device.handle;
+    run.options = options;
+    run.multiPage = outcome.multiPage;
+    run.dropBlankPages = outcome.dropBlankPages;
+    run.bitsPerPixel = d->settings.bitsPerPixel;
+    run.requestedXDpi = d->settings.xDpi;
+    run.requestedYDpi = d->settings.yDpi;
+    run.xDpi = outcome.xDpi;
+    run.yDpi = outcome.yDpi;
+    run.stallLimit = stallLimit();
+    return ACQUIRE_SUCCESS;
+}
+
+namespace {
+
+// Tells the caller how far the acquisition is: at most every kWatchInterval, only changes.
+class ProgressThrottle {
+public:
+    explicit ProgressThrottle(const ProgressCallback& onProgress)
+        : onProgress_(onProgress)
+    {
+    }
+    // A page is about to be scanned: told at once.
+    void pageStarts(int page)
+    {
+        if (!onProgress_)
+            return;
+        told_ = AcquireProgress{page, 0, -1};
+        toldAt_ = Acquisition::now();
+        onProgress_(told_);
+    }
+    // The data read so far, from the reader's counters.
+    void update(const Acquisition& run)
+    {
+        if (!onProgress_)
+            return;
+        const AcquireProgress p{run.page.load(), run.bytesRead.load(), run.bytesExpected.load()};
+        const qint64 t = Acquisition::now();
+        if (p.page <= 0 || p == told_ || t - toldAt_ < kWatchInterval.count())
+            return;
+        told_ = p;
+        toldAt_ = t;
+        onProgress_(p);
+    }
+
+private:
+    const ProgressCallback& onProgress_;
+    AcquireProgress told_;
+    qint64 toldAt_ = 0;
+};
+
+// Gives up on a device that is silent for too long, and on one that does not return from
+// being cancelled: its thread is then left behind.
+class StallWatch {
+public:
+    explicit StallWatch(Acquisition& run)
+        : run_(run)
+    {
+    }
+    // Cancels a device the reader has waited for beyond the limit (SANE allows cancelling from
+    // another thread, which ends that wait).
+    void check()
+    {
+        if (cancelledAt_ > 0 || !run_.silentTooLong())
+            return;
+        cancelledAt_ = Acquisition::now();
+        run_.stalled = true;
+        run_.requestStop();
+        run_.cancelledByCaller = true;
+        sane_cancel(run_.handle);
+    }
+    // The reader is stuck for good: in the device after the cancel above, or in the closing
+    // sane_cancel after every page was in (SANE's test backend can deadlock its own reader
+    // thread there). Sets the result to report when the outcome is already known.
+    bool givenUp(int* result) const
+    {
+        const qint64 now = Acquisition::now();
+        if (cancelledAt_ > 0 && now - cancelledAt_ > kAbandonAfter.count()) {
+            *result = ACQUIRE_IO_ERROR;
+            return true;
+        }
+        const qint64 lastCall = run_.finalCancelAt.load();
+        if (lastCall > 0 && now - lastCall > kAbandonAfter.count()) {
+            *result = run_.finalResult.load();
+            return true;
+        }
+        return false;
+    }
+
+private:
+    Acquisition& run_;
+    qint64 cancelledAt_ = 0;
+};
+
+// How the caller's thread waits for the reader: in a local event loop when it is the
+// application's thread (windows keep painting), else on the condition variable. Either way it
+// looks at least every kWatchInterval.
+class Waiter {
+public:
+    explicit Waiter(Acquisition& run)
+        : run_(run)
+    {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app || QThread::currentThread() != app->thread())
+            return;
+        loop_.emplace();
+        timer_.emplace();
+        timer_->setInterval(kWatchInterval);
+        QEventLoop* target = &*loop_;
+        QObject::connect(&*timer_, &QTimer::timeout, target, [target] { target->quit(); });
+        timer_->start();
+        run.wake = [target] { QMetaObject::invokeMethod(target, [target] { target->quit(); }, Qt::QueuedConnection); };
+    }
+    // Takes the next item, or tells whether the reader has finished.
+    std::optional<QueueItem> next(bool* finished)
+    {
+        std::unique_lock lock(run_.mutex);
+        if (!loop_)
+            run_.changed.wait_for(lock, kWatchInterval, [this] { return !run_.items.empty() || run_.finished; });
+        *finished = false;
+        if (run_.items.empty()) {
+            *finished = run_.finished;
+            return std::nullopt;
+        }
+        QueueItem item = std::move(run_.items.front());
+        run_.items.pop_front();
+        return item;
+    }
+    void wait()
+    {
+        if (loop_)
+            loop_->exec();
+    }
+    // The reader is left behind: it must not wake an event loop that is gone.
+    void detach()
+    {
+        std::lock_guard lock(run_.mutex);
+        run_.wake = nullptr;
+    }
+
+private:
+    Acquisition& run_;
+    std::optional<QEventLoop> loop_;
+    std::optional<QTimer> timer_;
+};
+
+} // namespace
+
 int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCallback& onProgress)
 {
     if (d->acquiring)
@@ -233,58 +406,14 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
     d->maxWaiting = 0;
     d->pageBuffers = 0;
 
-    if (!saneAvailable())
-        return ACQUIRE_NO_DEVICE;
-    if (const int opened = d->device.open(g_currentSource); opened != ACQUIRE_SUCCESS)
-        return opened;
-
-    const auto sharedOptions = std::make_shared<SaneOptions>(d->device.handle);
-    SaneOptions& options = *sharedOptions;
-    Outcome outcome;
-    applySettings(options, d->settings, d->extras, outcome);
-
-    if ((flags & ACQUIRE_SHOW_UI) && !dialogsAllowed()) {
-        // Nobody could click: scan with the settings as negotiated.
-        std::fputs("Keine Anzeige: Scanner-Einstellungen (/J) übersprungen\n", stderr);
-        std::fflush(stderr);
-    } else if (flags & ACQUIRE_SHOW_UI) {
-        SaneOptionsDialog dialog(options, d->device.dialogTitle(), QApplication::activeWindow());
-        if (dialog.exec() != QDialog::Accepted)
-            return ACQUIRE_CANCELLED;
-    }
-    readOutcome(options, outcome);
-
-    // Shared with the reader thread, which may outlive this call when a device never
-    // returns from a call it was cancelled in.
-    const auto shared = std::make_shared<Acquisition>();
+    // Shared with the reader thread, which may outlive this call when a device never returns
+    // from a call it was cancelled in.
+    std::shared_ptr<Acquisition> shared;
+    if (const int prepared = prepareAcquisition(flags, shared); prepared != ACQUIRE_SUCCESS)
+        return prepared;
     Acquisition& run = *shared;
-    run.handle = d->device.handle;
-    run.options = sharedOptions;
-    run.multiPage = outcome.multiPage;
-    run.dropBlankPages = outcome.dropBlankPages;
-    run.bitsPerPixel = d->settings.bitsPerPixel;
-    run.requestedXDpi = d->settings.xDpi;
-    run.requestedYDpi = d->settings.yDpi;
-    run.xDpi = outcome.xDpi;
-    run.yDpi = outcome.yDpi;
-    run.stallLimit = stallLimit();
     d->run = &run;
-
-    // Wait in a local event loop on the caller's thread when there is one to run, so that
-    // windows keep painting; otherwise simply block. Either way look at least every
-    // kWatchInterval for progress to report, a cancel request and a stalled device.
-    QCoreApplication* app = QCoreApplication::instance();
-    std::optional<QEventLoop> loop;
-    std::optional<QTimer> watch;
-    if (app && QThread::currentThread() == app->thread()) {
-        loop.emplace();
-        watch.emplace();
-        watch->setInterval(kWatchInterval);
-        QEventLoop* target = &*loop;
-        QObject::connect(&*watch, &QTimer::timeout, target, [target] { target->quit(); });
-        watch->start();
-        run.wake = [target] { QMetaObject::invokeMethod(target, [target] { target->quit(); }, Qt::QueuedConnection); };
-    }
+    Waiter waiter(run);
 
     d->device.cancelPending = true;
     std::thread reader([shared] { readerMain(*shared); });
@@ -303,67 +432,28 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         }
     } joiner{run, reader, d->device};
 
-    std::optional<int> stoppedWith;  // the callback's answer when it asked to stop
-    AcquireProgress told;
-    qint64 toldAt = 0;
-    auto report = [&](bool now) {
-        if (!onProgress || stoppedWith)
-            return;
-        const AcquireProgress p{run.page.load(), run.bytesRead.load(), run.bytesExpected.load()};
-        const qint64 t = Acquisition::now();
-        if (p.page <= 0 || p == told || (!now && t - toldAt < kWatchInterval.count()))
-            return;
-        told = p;
-        toldAt = t;
-        onProgress(p);
-    };
-    bool deviceCancelled = false;
-    qint64 cancelledAt = 0;
-    bool abandoned = false;
-    int abandonedWith = ACQUIRE_IO_ERROR;
+    std::optional<int> stoppedWith;  // why the acquisition is being stopped
+    ProgressThrottle progress(onProgress);
+    StallWatch stall(run);
+    int givenUpWith = ACQUIRE_IO_ERROR;
+    bool givenUp = false;
     for (;;) {
         if (d->cancelRequested && !stoppedWith) {
             stoppedWith = ACQUIRE_CANCELLED;
             run.requestStop();
         }
-        if (!deviceCancelled && run.silentTooLong()) {
-            // The reader waits inside the device (sane_start or sane_read) and nothing comes:
-            // SANE allows cancelling from another thread, which ends that wait.
-            deviceCancelled = true;
-            cancelledAt = Acquisition::now();
-            run.stalled = true;
-            run.requestStop();
-            run.cancelledByCaller = true;
-            sane_cancel(run.handle);
-        }
-        std::optional<QueueItem> item;
+        stall.check();
         bool finished = false;
-        {
-            std::unique_lock lock(run.mutex);
-            if (!loop)
-                run.changed.wait_for(lock, kWatchInterval, [&run] { return !run.items.empty() || run.finished; });
-            if (!run.items.empty()) {
-                item = std::move(run.items.front());
-                run.items.pop_front();
-            } else {
-                finished = run.finished;
-            }
-        }
-        if (item) {
+        if (std::optional<QueueItem> item = waiter.next(&finished)) {
             run.changed.notify_all();
-            if (stoppedWith)
-                continue;  // the caller asked to stop: what still comes is dropped
             if (item->progress > 0) {
-                if (onProgress && !stoppedWith) {
-                    told = AcquireProgress{item->progress, 0, -1};
-                    toldAt = Acquisition::now();
-                    onProgress(told);
-                }
+                if (!stoppedWith)
+                    progress.pageStarts(item->progress);
                 continue;
             }
+            // A page read to its end is handed over even after a stop: its sheet has left the
+            // feeder, and only the caller can store it or say that it failed.
             Bitmap page = Bitmap::fromImage(std::move(item->page));
-            page.scannedXResolution = run.xDpi;
-            page.scannedYResolution = run.yDpi;
             const int answer = onPage ? onPage(page) : ACQUIRE_SUCCESS;
             page.free();
             {
@@ -381,36 +471,22 @@ int SaneTwain::acquire(const PageCallback& onPage, int flags, const ProgressCall
         }
         if (finished)
             break;
-        if (deviceCancelled && Acquisition::now() - cancelledAt > kAbandonAfter.count()) {
-            // The device does not return even from being cancelled. Its thread is left
-            // behind, and the device with it: the program goes on.
-            abandoned = true;
+        if (stall.givenUp(&givenUpWith)) {
+            givenUp = true;
             break;
         }
-        const qint64 lastCall = run.finalCancelAt.load();
-        if (lastCall > 0 && Acquisition::now() - lastCall > kAbandonAfter.count()) {
-            // Every page is in, but the device never returns from its closing sane_cancel (SANE's
-            // test backend can deadlock its own reader thread there): the outcome is known, so
-            // the reader is left behind with the device and the result reported as it was.
-            abandoned = true;
-            abandonedWith = run.finalResult.load();
-            break;
-        }
-        report(false);
-        if (loop)
-            loop->exec();
+        if (!stoppedWith)
+            progress.update(run);
+        waiter.wait();
     }
     d->pagesQueued = run.pagesQueued.load();
     d->maxWaiting = run.maxWaiting.load();
     d->pageBuffers = run.buffers->allocations();
-    if (abandoned) {
-        {
-            std::lock_guard lock(run.mutex);
-            run.wake = nullptr;  // the event loop goes now
-        }
+    if (givenUp) {
+        waiter.detach();
         reader.detach();
         d->device.abandon();
-        return stoppedWith ? *stoppedWith : abandonedWith;
+        return stoppedWith ? *stoppedWith : givenUpWith;
     }
     reader.join();
     d->device.cancelPending = false;
@@ -478,6 +554,11 @@ QByteArray SaneTwain::openDeviceName() const
 int SaneTwain::pagesQueued() const
 {
     return d->run ? d->run->pagesQueued.load() : d->pagesQueued;
+}
+
+int SaneTwain::pagesRead() const
+{
+    return d->run ? d->run->pagesRead.load() : 0;
 }
 
 int SaneTwain::pageBuffersAllocated() const

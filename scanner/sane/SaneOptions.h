@@ -1,19 +1,16 @@
-// Access to an open SANE device's options by name, and the dialog of the device's own
-// options shown before an acquisition with the scanner's user interface.
+// Access to an open SANE device's options by name: descriptors, typed get and set with the
+// value read back, and saving and restoring all values.
 #pragma once
 
-#include "imaging/SaneFrame.h"
+#include "scanner/sane/SaneFrame.h"
 
 #include <QByteArray>
-#include <QDialog>
 #include <QStringList>
 
 #include <sane/sane.h>
 
 #include <optional>
 #include <vector>
-
-class QScrollArea;
 
 namespace kelvo {
 
@@ -69,31 +66,5 @@ private:
     int count_ = 0;
     std::vector<QByteArray> names_;
 };
-
-// The device's own options, generated from its descriptors: one box per group, a check box
-// per bool, a spin box per number with a range, a list per word or string list, a line per
-// free string; buttons and arrays are left out. Changes go to the device at once (so that
-// dependent options follow); Abbrechen puts the values back as they were.
-class SaneOptionsDialog : public QDialog {
-    Q_OBJECT
-public:
-    SaneOptionsDialog(SaneOptions& options, const QString& deviceTitle, QWidget* parent = nullptr);
-
-    void reject() override;
-
-private:
-    void rebuild();
-    void applied(int index, bool ok);
-    QWidget* editorFor(int index);
-
-    SaneOptions& options_;
-    std::vector<SaneOptions::Saved> saved_;
-    QScrollArea* scroll_ = nullptr;
-    bool rebuildPending_ = false;
-};
-
-// The text SANE gives (an option or group title), in the user's language when the backends'
-// translations have it.
-QString saneText(const char* text);
 
 } // namespace kelvo

@@ -4,9 +4,9 @@
 // own thread, one at a time, while a local event loop keeps the windows painting.
 #pragma once
 
-#include "imaging/SaneMapping.h"
-#include "imaging/SanePageImage.h"
-#include "imaging/Twain.h"
+#include "scanner/sane/SaneMapping.h"
+#include "scanner/sane/SanePageImage.h"
+#include "scanner/Twain.h"
 
 #include <QByteArray>
 
@@ -15,6 +15,8 @@
 #include <vector>
 
 namespace kelvo {
+
+struct Acquisition;
 
 class SaneTwain final : public TwainLayer {
 public:
@@ -51,8 +53,8 @@ public:
     std::vector<std::pair<QByteArray, QByteArray>> extraOptions() const;
 
     // Whether selectSource() and acquire() with ACQUIRE_SHOW_UI may show their dialogs.
-    // By default they may unless there is no display (Qt's "offscreen" platform, or no
-    // QApplication): then selectSource() keeps the default device and acquire() scans with
+    // By default they may when the program has a usable display (platform/Display) and a
+    // QApplication: otherwise selectSource() keeps the default device and acquire() scans with
     // the negotiated settings, each saying so in one line on standard error.
     void setDialogsAllowed(bool allowed);
     bool dialogsAllowed() const;
@@ -67,11 +69,15 @@ public:
     // has put into the queue in the current (or last) acquisition, and the most that ever
     // waited there at once.
     int pagesQueued() const;
+    // Pages read to their end in the current acquisition: each is handed over, even after a stop.
+    int pagesRead() const;
     int maxPagesWaiting() const;
     // Page buffers the reader allocated in the last acquisition (the others were reused).
     int pageBuffersAllocated() const;
 
 private:
+    int prepareAcquisition(int flags, std::shared_ptr<Acquisition>& out);
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

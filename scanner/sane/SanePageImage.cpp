@@ -1,6 +1,6 @@
-#include "imaging/SanePageImage.h"
+#include "scanner/sane/SanePageImage.h"
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 
 #include <algorithm>
 #include <climits>

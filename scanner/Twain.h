@@ -1,10 +1,12 @@
 // The scanner layer's interface, in the terms the scan session speaks: a session, capability
 // negotiation with TWAIN's codes and fixed-point numbers, and an acquisition that hands every
-// page to a callback on the calling thread. SaneTwain implements it over SANE; tests fake it.
+// page to a callback on the calling thread. Free of any scanner library: scanner/sane/
+// implements it over SANE, scanner/twain/ over a TWAIN source manager; tests fake it.
 #pragma once
 
 #include "imaging/Bitmap.h"
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 
@@ -15,8 +17,16 @@ struct TW_FIX32 {
     uint16_t Frac = 0;
     bool operator==(const TW_FIX32&) const = default;
 };
-TW_FIX32 floatToFix32(float value);
-double fix32ToDouble(TW_FIX32 value);
+// Rounded to the nearest 1/65536, as the TWAIN reference conversion does.
+inline TW_FIX32 floatToFix32(float value)
+{
+    const auto fixed = static_cast<int32_t>(std::lround(static_cast<double>(value) * 65536.0));
+    return TW_FIX32{static_cast<int16_t>(fixed >> 16), static_cast<uint16_t>(fixed & 0xffff)};
+}
+inline double fix32ToDouble(TW_FIX32 value)
+{
+    return value.Whole + value.Frac / 65536.0;
+}
 
 struct TW_FRAME {
     TW_FIX32 Left, Top, Right, Bottom;

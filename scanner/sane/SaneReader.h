@@ -4,7 +4,7 @@
 // no more than the page being stored and the one being read are held.
 #pragma once
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 
 #include <QImage>
 
@@ -70,6 +70,7 @@ struct Acquisition {
     // A device that gives no sign of life for this long is stalled: the acquisition ends
     // with ACQUIRE_IO_ERROR.
     std::chrono::milliseconds stallLimit{std::chrono::minutes(2)};
+    std::atomic<int> pagesRead{0};    // pages read to their end so far
     std::atomic<int> pagesQueued{0};  // pages put into the queue so far
     std::atomic<int> maxWaiting{0};   // the most that ever waited at once
     std::shared_ptr<PageBuffers> buffers = std::make_shared<PageBuffers>(kMaxPagesWaiting + 1);
@@ -124,17 +125,16 @@ struct Acquisition {
         changed.notify_all();
     }
 
-    // Waits while the queue is full; false when the acquisition is being stopped.
+    // Waits while the queue is full. A page read to its end is posted even when the
+    // acquisition is being stopped: its sheet has left the feeder. False after a stop.
     bool postPage(QImage page)
     {
         {
             std::unique_lock lock(mutex);
             changed.wait(lock, [this] { return stop.load() || pagesWaiting < kMaxPagesWaiting; });
-            if (stop)
-                return false;
         }
         post({0, std::move(page)}, true);
-        return true;
+        return !stop;
     }
 
     void finish(int code)

@@ -1,4 +1,4 @@
-#include "imaging/SaneFrame.h"
+#include "scanner/sane/SaneFrame.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,17 +74,6 @@ ScanArea millimetresToPixels(const ScanArea& mm, double xDpi, double yDpi)
 {
     return {mm.left / kMillimetresPerInch * xDpi, mm.top / kMillimetresPerInch * yDpi,
             mm.right / kMillimetresPerInch * xDpi, mm.bottom / kMillimetresPerInch * yDpi};
-}
-
-int stampedResolution(double requested, double used)
-{
-    const auto whole = [](double v) { return v > 0.0 && v < 1e6 ? static_cast<int>(v) : 0; };
-    if (!(used > 0.0) || used >= 1e6)
-        return whole(requested);
-    // The same value, but for the fixed-point steps (1/65536) SANE stores it in.
-    if (requested > 0.0 && std::abs(used - requested) < 1e-3)
-        return whole(requested);
-    return static_cast<int>(std::lround(used));
 }
 
 } // namespace kelvo

@@ -1,11 +1,11 @@
-#include "imaging/SaneReader.h"
+#include "scanner/sane/SaneReader.h"
 
 #include "imaging/BlankPage.h"
-#include "imaging/SaneDevice.h"
-#include "imaging/SaneFrame.h"
-#include "imaging/SaneOptionsDialog.h"
-#include "imaging/SanePageImage.h"
-#include "imaging/Twain.h"
+#include "scanner/sane/SaneDevice.h"
+#include "scanner/sane/SaneFrame.h"
+#include "scanner/sane/SaneOptions.h"
+#include "scanner/sane/SanePageImage.h"
+#include "scanner/Twain.h"
 
 #include <algorithm>
 #include <chrono>
@@ -242,17 +242,15 @@ int readPages(Acquisition& run)
             break;
         }
         ++sheets;
+        run.pagesRead.fetch_add(1);
         page = pageInDepth(std::move(page), run.bitsPerPixel);
         if (page.isNull()) {
             result = ACQUIRE_NO_MEMORY;
             break;
         }
-        const int xDpi = stampedResolution(run.requestedXDpi, run.xDpi);
-        const int yDpi = stampedResolution(run.requestedYDpi, run.yDpi);
-        if (xDpi > 0)
-            page.setDotsPerMeterX(qRound(xDpi / 0.0254));
-        if (yDpi > 0)
-            page.setDotsPerMeterY(qRound(yDpi / 0.0254));
+        // The one place a page gets its resolution: the request and what the device used.
+        stampResolution(page, stampedResolution(run.requestedXDpi, run.xDpi),
+                        stampedResolution(run.requestedYDpi, run.yDpi));
         if (!(run.dropBlankPages && isBlankPage(page))) {
             if (!run.postPage(std::move(page))) {
                 result = ACQUIRE_CANCELLED;

@@ -2,7 +2,7 @@
 // take. Pure functions, so they can be tested without a scanner.
 #pragma once
 
-#include "imaging/Twain.h"
+#include "scanner/Twain.h"
 
 #include <vector>
 
@@ -51,10 +51,5 @@ bool frameToMillimetres(const TW_FRAME& frame, int unit, double xDpi, double yDp
 
 // The same area for geometry options that count pixels at the device's resolution.
 ScanArea millimetresToPixels(const ScanArea& mm, double xDpi, double yDpi);
-
-// The resolution a page is stamped with, in whole dots per inch: the one the device used
-// (rounded) when it differs from the request (150.4 asked, 150 used: 150; 250 asked, 300
-// used: 300), else the request truncated, as the page handler stamps it. A device that reports none (0) leaves the request; 0 when neither is known.
-int stampedResolution(double requested, double used);
 
 } // namespace kelvo
