@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <set>
 #include <string>
 
@@ -45,9 +46,26 @@ struct Guard {
 thread_local Guard* g_guard = nullptr;
 std::atomic<bool> g_driverFailed{false};
 
+// Whether a fault at this address is the program's own (its executable or Qt, which may run
+// inside a driver's dialog loop): those are not a driver's to be survived.
+bool faultOfTheProgram(const void* address)
+{
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module))
+        return false;
+    if (module == GetModuleHandleW(nullptr))
+        return true;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    const wchar_t* name = std::wcsrchr(path, L'\\');
+    name = name ? name + 1 : path;
+    return _wcsnicmp(name, L"Qt6", 3) == 0;
+}
+
 LONG CALLBACK driverFault(EXCEPTION_POINTERS* e)
 {
-    if (!g_guard)
+    if (!g_guard || faultOfTheProgram(e->ExceptionRecord->ExceptionAddress))
         return EXCEPTION_CONTINUE_SEARCH;
     switch (e->ExceptionRecord->ExceptionCode) {
     case EXCEPTION_ACCESS_VIOLATION:
