@@ -9,7 +9,7 @@
 
 #include <QApplication>
 
-#include <sys/stat.h>
+#include "support/System.h"
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -387,7 +387,8 @@ TEST_F(MainWindowTest, StartUpMessages)
 TEST_F(MainWindowTest, ViewModeOpensTheTargetAtTheFirstPaint)
 {
     const QString image = dir.path() + QStringLiteral("/seite.png");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.path() + QStringLiteral("/pipe")).constData(), 0600), 0);
+    KELVO_POSIX_ONLY();
+    ASSERT_TRUE(makeFifo(dir.path() + QStringLiteral("/pipe")));
     QImage(40, 30, QImage::Format_RGB32).save(image);
     const struct {
         QString target;

@@ -22,7 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
+#include "support/System.h"
 
 #include <gtest/gtest.h>
 
@@ -466,7 +466,8 @@ TEST_F(ViewerTest, TransparencyShowsOnWhite)
 TEST_F(ViewerTest, FifoAndDeviceGiveEmptyWindows)
 {
     const QString fifo = path(QStringLiteral("pipe"));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    KELVO_POSIX_ONLY();
+    ASSERT_TRUE(makeFifo(fifo));
     for (const QString& name : {fifo, QStringLiteral("/dev/zero")}) {
         SCOPED_TRACE(name.toStdString());
         FileInfo info;

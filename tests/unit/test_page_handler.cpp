@@ -4,6 +4,7 @@
 #include "imaging/ImageFile.h"
 #include "platform/Paths.h"
 #include "scan/PageHandler.h"
+#include "support/System.h"
 #include "support/Fakes.h"
 #include "support/Tools.h"
 
@@ -17,7 +18,6 @@
 #include <gtest/gtest.h>
 #include <deque>
 #include <limits>
-#include <sys/stat.h>
 
 using namespace kelvo;
 using namespace kelvo::test;
@@ -198,11 +198,8 @@ TEST_F(PageHandlerTest, PdfPagesGoThroughPrivateBitmapsIntoOneDocument)
     const QString privateDir = path(QStringLiteral("tmp/") + own.first());
     EXPECT_EQ(privateDir, privateTempDir());
     EXPECT_EQ(filesIn(privateDir), QStringList({"Scan0.BMP", "Scan1.BMP", "Scan2.BMP"}));
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(privateDir).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(::stat(QFile::encodeName(privateDir + QStringLiteral("/Scan1.BMP")).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(privateToUser(privateDir));
+    EXPECT_TRUE(privateToUser(privateDir + QStringLiteral("/Scan1.BMP")));
     EXPECT_EQ(identify(privateDir + QStringLiteral("/Scan1.BMP")).bitsPerPixel, 1);
     EXPECT_FALSE(QFileInfo::exists(session.FirstPageFile)); // written only at the end
 
@@ -381,9 +378,7 @@ TEST(TemporaryDirectory, PrivateAndNeverTheRoot)
         if (c.parent) {
             EXPECT_EQ(QFileInfo(dir).path(), c.parent);
         }
-        struct stat st {};
-        ASSERT_EQ(::stat(QFile::encodeName(dir).constData(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_TRUE(privateToUser(dir)) << c.value;
         // Two runs never share it: a new one after removal, under another name.
         removePrivateTempDir();
         EXPECT_FALSE(QFileInfo::exists(dir));

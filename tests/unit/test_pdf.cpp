@@ -6,6 +6,7 @@
 #include "platform/Module.h"
 #include "scan/PdfDocument.h"
 #include "scan/PdfEngine.h"
+#include "support/System.h"
 #include "support/Tools.h"
 
 #include <QDir>
@@ -17,20 +18,21 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
 
 using namespace kelvo;
+using kelvo::test::currentUmask;
+using kelvo::test::fileMode;
+using kelvo::test::hasPosixFiles;
+using kelvo::test::runningAsRoot;
 using kelvo::test::runTool;
+using kelvo::test::setFileMode;
+using kelvo::test::withFileSizeLimit;
 using kelvo::test::ToolResult;
 
 namespace {
@@ -620,14 +622,15 @@ TEST_F(PdfTest, ReplacesAnExistingFile)
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write(QByteArray(200000, 'x'));
     old.close();
-    ASSERT_EQ(::chmod(QFile::encodeName(pdf).constData(), 0600), 0);
+    const bool modes = hasPosixFiles();
+    if (modes) {
+        ASSERT_TRUE(setFileMode(pdf, 0600));
+    }
     writeDocument({picture(Kind::Mono, 100, 100)}, 150, QStringLiteral("old.pdf"));
     expectCleanPdf(pdf);
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(pdf).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    if (modes) {
+        EXPECT_EQ(fileMode(pdf) & 0777, 0666 & ~currentUmask());
+    }
     EXPECT_EQ(entries(dir.path()), QStringList({QStringLiteral("Scan0.BMP"), QStringLiteral("old.pdf")}));
 }
 
@@ -706,16 +709,17 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
 
 TEST_F(PdfTest, ReadOnlyDirectoryLeavesNothing)
 {
-    if (::geteuid() == 0)
+    KELVO_POSIX_ONLY();
+    if (runningAsRoot())
         GTEST_SKIP() << "root writes into read-only directories; the cases below a regular file cover it";
     const QString ro = path(QStringLiteral("ro"));
     ASSERT_TRUE(QDir().mkdir(ro));
     const int doc = docs.CreatePdfDocument(150);
     docs.AddPdfPage(doc, saveBmp(picture(Kind::Rgb, 40, 30), path(QStringLiteral("Scan0.BMP"))), 0.2, 0.2, 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(ro).constData(), 0555), 0);
+    ASSERT_TRUE(setFileMode(ro, 0555));
     const QString target = ro + QStringLiteral("/x.pdf");
     EXPECT_EQ(docs.WritePdfDocument(doc, QFile::encodeName(target), 1), 0);
-    ::chmod(QFile::encodeName(ro).constData(), 0755);
+    setFileMode(ro, 0755);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
     EXPECT_TRUE(launcher.opened.isEmpty());
@@ -726,6 +730,7 @@ TEST_F(PdfTest, ReadOnlyDirectoryLeavesNothing)
 // writes the same way) leaves no truncated PDF, though qpdf itself reports success.
 TEST_F(PdfTest, FullDiskLeavesNothing)
 {
+    KELVO_POSIX_ONLY();
     const int doc = docs.CreatePdfDocument(150);
     for (int i = 0; i < 3; ++i) {
         QImage noise(300, 300, QImage::Format_RGB32);
@@ -736,15 +741,8 @@ TEST_F(PdfTest, FullDiskLeavesNothing)
     }
     const QStringList before = entries(dir.path());
     const QString target = path(QStringLiteral("full.pdf"));
-    struct rlimit old {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    struct rlimit small = old;
-    small.rlim_cur = 20000;
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int result = docs.WritePdfDocument(doc, QFile::encodeName(target), 1);
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    int result = -1;
+    ASSERT_TRUE(withFileSizeLimit(20000, [&] { result = docs.WritePdfDocument(doc, QFile::encodeName(target), 1); }));
     EXPECT_EQ(result, 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, kFailureText + target);
@@ -757,6 +755,7 @@ TEST_F(PdfTest, FullDiskLeavesNothing)
 // the build's module, copied where nobody else may change it, loads and is of our version.
 TEST(PdfEngineModule, RefusedWhereOthersMayChangeIt)
 {
+    KELVO_POSIX_ONLY();
     const QString built = QStringLiteral(KELVO_BINARY_DIR "/") + QLatin1String(kPdfEngineModule);
     const struct {
         const char* name;
@@ -780,9 +779,9 @@ TEST(PdfEngineModule, RefusedWhereOthersMayChangeIt)
         }
         if (c.fileMode > 0) {
             ASSERT_TRUE(QFile::copy(built, file));
-            ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), static_cast<mode_t>(c.fileMode)), 0);
+            ASSERT_TRUE(setFileMode(file, static_cast<unsigned>(c.fileMode)));
         }
-        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), c.dirMode), 0);
+        ASSERT_TRUE(setFileMode(dir.path(), c.dirMode));
         std::string why;
         void* module = openModuleIn(QFile::encodeName(dir.path()).toStdString(), kPdfEngineModule, why);
         if (!c.reason) {
