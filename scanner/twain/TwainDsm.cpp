@@ -35,8 +35,8 @@ using twainwire::WireCapability;
 
 // --- Surviving a driver that crashes ------------------------------------------------------
 // A data source runs inside this process. A fault inside a call to the source manager (and
-// the source behind it) ends that call with a failure instead of ending the program; the
-// source is not called again in this process. Pages stored before stay stored and are handed
+// the source behind it) that nobody handles ends that call with a failure instead of ending
+// the program; the source is not called again in this process. Pages stored before stay stored and are handed
 // off. The frames skipped belong to the driver and to guardedEntry(), which holds nothing
 // that needs destroying.
 struct Guard {
@@ -63,10 +63,13 @@ bool faultOfTheProgram(const void* address)
     return _wcsnicmp(name, L"Qt6", 3) == 0;
 }
 
-LONG CALLBACK driverFault(EXCEPTION_POINTERS* e)
+LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
+
+// Called only for a fault nobody handles: a driver that guards its own code keeps doing so.
+LONG WINAPI driverFault(EXCEPTION_POINTERS* e)
 {
     if (!g_guard || faultOfTheProgram(e->ExceptionRecord->ExceptionAddress))
-        return EXCEPTION_CONTINUE_SEARCH;
+        return g_previousFilter ? g_previousFilter(e) : EXCEPTION_CONTINUE_SEARCH;
     switch (e->ExceptionRecord->ExceptionCode) {
     case EXCEPTION_ACCESS_VIOLATION:
     case EXCEPTION_ILLEGAL_INSTRUCTION:
@@ -79,7 +82,7 @@ LONG CALLBACK driverFault(EXCEPTION_POINTERS* e)
         g_guard = g->outer;
         __builtin_longjmp(g->jump, 1);
     }
-    default: return EXCEPTION_CONTINUE_SEARCH;
+    default: return g_previousFilter ? g_previousFilter(e) : EXCEPTION_CONTINUE_SEARCH;
     }
 }
 
@@ -87,8 +90,11 @@ __attribute__((noinline)) TW_UINT16 guardedEntry(DSMENTRYPROC entry, pTW_IDENTIT
                                                  TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
                                                  bool* crashed)
 {
-    static PVOID handler = AddVectoredExceptionHandler(1, driverFault);
-    (void)handler;
+    static const bool installed = [] {
+        g_previousFilter = SetUnhandledExceptionFilter(driverFault);
+        return true;
+    }();
+    (void)installed;
     Guard guard;
     guard.outer = g_guard;
     if (__builtin_setjmp(guard.jump) == 0) {
