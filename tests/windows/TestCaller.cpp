@@ -167,16 +167,16 @@ int main()
         else if (a == L"--out" && i + 1 < argc)
             g_out = argv[++i];
         else if (a == L"--answer" && i + 1 < argc) {
-            const std::wstring spec = argv[++i];
-            const size_t eq = spec.find(L'=');
+            const std::wstring given = argv[++i];
+            const size_t eq = given.find(L'=');
             if (eq == std::wstring::npos)
                 return usage();
-            g_answers.caption = spec.substr(0, eq);
-            for (size_t at = eq + 1; at <= spec.size();) {
-                size_t comma = spec.find(L',', at);
+            g_answers.caption = given.substr(0, eq);
+            for (size_t at = eq + 1; at <= given.size();) {
+                size_t comma = given.find(L',', at);
                 if (comma == std::wstring::npos)
-                    comma = spec.size();
-                g_answers.yes.push_back(spec.compare(at, comma - at, L"yes") == 0);
+                    comma = given.size();
+                g_answers.yes.push_back(given.compare(at, comma - at, L"yes") == 0);
                 at = comma + 1;
             }
         } else if (a == L"--timeout" && i + 1 < argc)
