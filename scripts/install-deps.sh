@@ -35,12 +35,21 @@ WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev-tools cmake ninja-build pkg-config zstd
   # running the program and its tests: Wine on a virtual X server
   wine64 xvfb xauth
-  # the installer
-  nsis
+  # the installer; the German texts of Qt's standard buttons it ships
+  nsis qt6-translations-l10n
 )
-if [ "${1:-}" = "--windows" ]; then
-  PACKAGES=("${WINDOWS_PACKAGES[@]}")
-fi
+# What scripts/windows/build-toolchain.sh needs to build the Windows prefix (Qt and the
+# libraries, from Debian's source packages) and Wine's SANE TWAIN source.
+WINDOWS_TOOLCHAIN_PACKAGES=(
+  "${WINDOWS_PACKAGES[@]}"
+  gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev make perl python3 nasm dpkg-dev xz-utils
+  ca-certificates qt6-base-dev wine libwine-dev gcc flex bison autoconf autotools-dev khronos-api
+  libvulkan-dev unicode-data libsane-dev libsane1 imagemagick
+)
+case "${1:-}" in
+  --windows) PACKAGES=("${WINDOWS_PACKAGES[@]}") ;;
+  --windows-toolchain) PACKAGES=("${WINDOWS_TOOLCHAIN_PACKAGES[@]}") ;;
+esac
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi

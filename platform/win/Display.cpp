@@ -22,6 +22,15 @@ bool visibleWindowStation()
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+// Without a display Qt runs on its "minimal" platform, where the Windows Vista style would
+// ask the missing window system for its theme and never return: nobody sees the widgets, so
+// they get Qt's own style.
+void withoutDisplay()
+{
+    if (qEnvironmentVariableIsEmpty("QT_STYLE_OVERRIDE"))
+        qputenv("QT_STYLE_OVERRIDE", "fusion");
+}
+
 } // namespace
 
 bool chooseDisplay()
@@ -29,11 +38,15 @@ bool chooseDisplay()
     const QByteArray forced = qgetenv("QT_QPA_PLATFORM");
     if (forced == "offscreen" || forced == "minimal") {
         g_hasDisplay = false;
+        withoutDisplay();
         return false;
     }
     g_hasDisplay = visibleWindowStation();
-    if (!g_hasDisplay && forced.isEmpty())
-        qputenv("QT_QPA_PLATFORM", "minimal");
+    if (!g_hasDisplay) {
+        if (forced.isEmpty())
+            qputenv("QT_QPA_PLATFORM", "minimal");
+        withoutDisplay();
+    }
     return g_hasDisplay;
 }
 

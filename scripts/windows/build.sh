@@ -13,5 +13,5 @@ cmake -S . -B "$BUILD_WIN" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVO_WE
   -DKELVO_TESTS=ON -DKELVO_BENCH=OFF $KELVO_CCACHE
 cmake --build "$BUILD_WIN" -j"$(nproc)"
 if [ "${1:-}" = "--installer" ]; then
-  cmake --build "$BUILD_WIN" --target installer
+  bash scripts/windows/installer.sh
 fi

@@ -9,6 +9,9 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d;mscoree=d;mshtml=d}
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+  # Wine leaves the QT_* variables of the Unix environment out of the Windows one: the
+  # tests' platform (Qt's "minimal", no windows on the screen) goes into the prefix instead.
+  /usr/lib/wine/wine64 reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /t REG_SZ /d minimal /f >/dev/null 2>&1
   /usr/lib/wine/wineserver -w
 fi
 exec /usr/lib/wine/wine64 "$@"

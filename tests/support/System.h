@@ -3,7 +3,9 @@
 // or folder is checked on both, by its mode or by its access list.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -22,6 +24,16 @@ bool makeFifo(const QString& path);
 // A symbolic link at `link` to `target` (on Windows an NTFS symbolic link, not a shortcut).
 bool makeSymlink(const QString& target, const QString& link);
 bool runningAsRoot();
+// Runs a program of the build machine (gm, pdfinfo, qpdf …: the independent checks). Under
+// Wine it runs as the Unix program it is, its Windows file-name arguments (C:\…) turned into
+// Unix paths. `merged`: standard error goes into `out` too.
+struct HostRun {
+    bool started = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+HostRun runHostTool(const QString& program, const QStringList& args, int timeoutMs, bool merged);
 // Runs `fn` with the file-size limit set to `bytes` (writes beyond it fail, as on a full disk).
 bool withFileSizeLimit(long long bytes, const std::function<void()>& fn);
 

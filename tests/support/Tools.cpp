@@ -1,37 +1,33 @@
 #include "support/Tools.h"
 
-#include <QProcess>
+#include "support/System.h"
 
 namespace kelvo::test {
 
 ToolResult runTool(const QString& program, const QStringList& args, int timeoutMs)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
+    const HostRun run = runHostTool(program, args, timeoutMs, true);
     ToolResult r;
-    if (!p.waitForStarted(timeoutMs)) {
+    if (!run.started) {
         r.out = QStringLiteral("could not start ") + program;
         return r;
     }
-    p.waitForFinished(timeoutMs);
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAll());
+    r.exitCode = run.exitCode;
+    r.out = QString::fromLocal8Bit(run.out);
     return r;
 }
 
 ToolOutput runToolRaw(const QString& program, const QStringList& args, int timeoutMs)
 {
-    QProcess p;
-    p.start(program, args);
+    const HostRun run = runHostTool(program, args, timeoutMs, false);
     ToolOutput t;
-    if (!p.waitForStarted(timeoutMs) || !p.waitForFinished(timeoutMs)) {
+    if (!run.started || run.exitCode == -1) {
         t.err = (program + QStringLiteral(" did not run")).toUtf8();
         return t;
     }
-    t.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    t.out = p.readAllStandardOutput();
-    t.err = p.readAllStandardError();
+    t.exitCode = run.exitCode;
+    t.out = run.out;
+    t.err = run.err;
     return t;
 }
 

@@ -1,6 +1,7 @@
 #include "support/System.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <csignal>
 
@@ -48,6 +49,24 @@ bool makeFifo(const QString& path)
 bool makeSymlink(const QString& target, const QString& link)
 {
     return QFile::link(target, link);
+}
+
+HostRun runHostTool(const QString& program, const QStringList& args, int timeoutMs, bool merged)
+{
+    QProcess p;
+    if (merged)
+        p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    HostRun r;
+    if (!p.waitForStarted(timeoutMs))
+        return r;
+    r.started = true;
+    if (!p.waitForFinished(timeoutMs))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
 }
 
 bool runningAsRoot()
