@@ -69,13 +69,18 @@ class Run:
         self.stderr = ""
 
 
-def start(run, build, env_extra):
+def prepare(run, build):
+    """A copy of the program of the run's own: the hand-off file appears next to it."""
     exe = os.path.join(run.slot, "KelvoBild")
     if not os.path.exists(exe):
         shutil.copy2(os.path.join(build, "KelvoBild"), exe)
         for helper in ("kelvobild-scanner",):
             if os.path.exists(os.path.join(build, helper)):
                 shutil.copy2(os.path.join(build, helper), os.path.join(run.slot, helper))
+
+
+def start(run, build, env_extra):
+    exe = os.path.join(run.slot, "KelvoBild")
     handoff = os.path.join(run.slot, "SendToKelvo.TXT")
     if os.path.exists(handoff):
         os.remove(handoff)
@@ -215,6 +220,8 @@ def main():
                 os.makedirs(os.path.join(folder, "b"), exist_ok=True)
                 other = "colour" if runs[0].picture == "black" else "black"
                 runs.append(Run(os.path.join(folder, "b"), target, fmt, other, fault))
+            for r in runs:
+                prepare(r, a.build)  # before any starts: a pair starts at the same moment
             procs = [start(r, a.build, {}) for r in runs]
             disturb(procs[0], fault, rng)
             for r, p in zip(runs, procs):
