@@ -233,17 +233,17 @@ def main():
                 if r.handoff:
                     m = re.match(rb".*'(\d+)'S$", r.handoff)
                     reported = int(m.group(1)) if m else 0
-                row = by_fault.setdefault(fault, dict(runs=0, delivered=0, stored=0, named=0, lost=0, mixed=0, misreported=0, hangs=0))
+                row = by_fault.setdefault(fault, dict(runs=0, delivered=0, stored=0, named=0, reported=0, lost=0, mixed=0, misreported=0, hangs=0))
                 for d in (totals, row):
                     d["runs"] += 1
                     d["delivered"] += r.delivered
                     d["stored"] += stored
                     d["named"] += r.named
+                    d["reported"] += reported
                     d["lost"] += lost
                     d["mixed"] += mixed
                     d["misreported"] += misreported
                     d["hangs"] += int(r.hung)
-                totals["reported"] += reported
                 if lost or mixed or misreported or r.hung:
                     print("run %d (%s, %s): delivered %d stored %d named %d hand-off %r lost %d mixed %d misreported %d hung %s"
                           % (n, fault, fmt, r.delivered, stored, r.named, r.handoff, lost, mixed, misreported, r.hung))
@@ -254,12 +254,11 @@ def main():
         if can_fill:
             tool("umount", small)
     print("\nsoak: %d runs in %.0f s (seed %d)" % (totals["runs"], time.time() - started, a.seed))
-    print("%-8s %5s %9s %7s %6s %5s %6s %11s %5s" % ("fault", "runs", "delivered", "stored", "named", "lost", "mixed", "misreported", "hangs"))
-    for fault, d in sorted(by_fault.items()):
-        print("%-8s %5d %9d %7d %6d %5d %6d %11d %5d" % (fault, d["runs"], d["delivered"], d["stored"], d["named"], d["lost"], d["mixed"], d["misreported"], d["hangs"]))
-    d = totals
-    print("%-8s %5d %9d %7d %6d %5d %6d %11d %5d" % ("all", d["runs"], d["delivered"], d["stored"], d["named"], d["lost"], d["mixed"], d["misreported"], d["hangs"]))
-    print("(PDF runs count each page in the document as stored)")
+    columns = ("runs", "delivered", "stored", "named", "reported", "lost", "mixed", "misreported", "hangs")
+    print("%-8s" % "fault" + "".join(" %11s" % c for c in columns))
+    for fault, d in sorted(by_fault.items()) + [("all", totals)]:
+        print("%-8s" % fault + "".join(" %11d" % d[c] for c in columns))
+    print("(PDF runs count each page in the document as stored, and report the document once)")
     bad = d["lost"] + d["mixed"] + d["misreported"] + d["hangs"]
     return 1 if bad else 0
 
