@@ -21,7 +21,9 @@ cd "$BUILD_WIN"
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   WINEPREFIX=$KELVO_WINEPREFIX /usr/lib/wine/wineserver -p
   ../scripts/windows/wine-run.sh cmd /c exit </dev/null >/dev/null 2>&1 || true
-  ctest --output-on-failure --no-tests=error -j2 --timeout 600 -E "$KNOWN_DIFFERENT" "$@"
+  # Wine now and then fails to start a program at all on a busy machine (the test ends at
+  # once, without output): such a test gets one more start.
+  ctest --output-on-failure --no-tests=error -j2 --timeout 600 --repeat until-pass:2 -E "$KNOWN_DIFFERENT" "$@"
   status=$?
   WINEPREFIX=$KELVO_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true
   exit $status' ctest "$@"

@@ -35,6 +35,8 @@ using kelvo::test::addPdfPage;
 using kelvo::test::currentUmask;
 using kelvo::test::fileMode;
 using kelvo::test::hasPosixFiles;
+using kelvo::test::isSymlink;
+using kelvo::test::makeSymlink;
 using kelvo::test::runningAsRoot;
 using kelvo::test::runTool;
 using kelvo::test::setFileMode;
@@ -608,7 +610,10 @@ TEST_F(PdfTest, SpooledPicturesWriteTheSameBytesAsPicturesInMemory)
         pic.offset = place.offset;
         ASSERT_TRUE(spooled->appendPage(pic, p.dpi, 5.67, 5.67));
     }
-    EXPECT_TRUE(entries(dir.path()).isEmpty()) << "the spool has a name: " << entries(dir.path()).join(' ').toStdString();
+    // Where files can have no name at all (Windows names a file it deletes on closing).
+    if (hasPosixFiles()) {
+        EXPECT_TRUE(entries(dir.path()).isEmpty()) << "the spool has a name: " << entries(dir.path()).join(' ').toStdString();
+    }
     const auto written = [&](PdfEngineDocument& pdf) {
         PdfEngineInfo info;
         info.title = "KELVO-Archivdokument";
@@ -725,7 +730,9 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("no picture\n");
     text.close();
-    ASSERT_TRUE(QFile::link(path(QStringLiteral("notes.txt")), path(QStringLiteral("link.pdf"))));
+    // Where the system shows links as what they are (Wine shows the file they point to).
+    const bool linkSeen = makeSymlink(path(QStringLiteral("notes.txt")), path(QStringLiteral("link.pdf")))
+                          && isSymlink(path(QStringLiteral("link.pdf")));
     const QStringList before = entries(dir.path());
     const auto name = [&](const char* n) { return QFile::encodeName(path(QLatin1String(n))); };
     const QByteArray unopened = "-"; // write a handle that was never opened
@@ -752,6 +759,8 @@ TEST_F(PdfTest, FailedWritesLeaveNothing)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.target == path(QStringLiteral("link.pdf")) && !linkSeen)
+            continue;
         ui.messages.clear();
         int doc = c.handle;
         if (c.bitmaps != QList<QByteArray>{unopened}) {
