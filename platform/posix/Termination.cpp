@@ -1,6 +1,5 @@
 #include "platform/Termination.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -26,15 +25,6 @@ bool handledHere(int signal)
     }
     return false;
 }
-void (*g_exitHandler)() = nullptr;
-std::atomic<bool> g_exitHandlerRan{false};
-
-void runExitHandler()
-{
-    if (g_exitHandler && !g_exitHandlerRan.exchange(true))
-        g_exitHandler();
-}
-
 void onTerminationSignal(int signal)
 {
     const int saved = errno;
@@ -84,19 +74,6 @@ void drainTerminationRequests(int fd)
     char buffer[64];
     while (::read(fd, buffer, sizeof buffer) > 0) {
     }
-}
-
-void setExitHandler(void (*handler)())
-{
-    g_exitHandler = handler;
-    std::atexit(runExitHandler);
-}
-
-void keepExitHandlerFirst()
-{
-    // Handlers run last registered first; the earlier registrations then find it done.
-    if (g_exitHandler && !g_exitHandlerRan.load())
-        std::atexit(runExitHandler);
 }
 
 } // namespace kelvo
