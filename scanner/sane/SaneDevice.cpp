@@ -45,7 +45,7 @@ std::vector<ScannerDevice> listDevices(SaneWorker& worker)
     return out;
 }
 
-int resultFromStatus(SANE_Status status)
+int resultFromStatus(int status)
 {
     switch (status) {
     case SANE_STATUS_GOOD: return ACQUIRE_SUCCESS;
@@ -61,7 +61,7 @@ int resultFromStatus(SANE_Status status)
     }
 }
 
-int openResultFromStatus(SANE_Status status)
+int openResultFromStatus(int status)
 {
     switch (status) {
     case SANE_STATUS_DEVICE_BUSY: return ACQUIRE_DEVICE_BUSY;
@@ -122,7 +122,7 @@ int SaneDevice::open(const QByteArray& chosen)
     if (!worker.start()
         || !worker.call(worker::Writer(worker::kOpen).str(wanted.toStdString()), worker::kOpened, reply, stallLimit()))
         return ACQUIRE_OPEN_FAILED;
-    const auto opened = static_cast<SANE_Status>(worker::Reader(reply.data(), reply.size()).i32());
+    const int opened = worker::Reader(reply.data(), reply.size()).i32();
     if (opened != SANE_STATUS_GOOD)
         return openResultFromStatus(opened);
     isOpen = true;

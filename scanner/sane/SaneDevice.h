@@ -26,8 +26,8 @@ std::vector<ScannerDevice> listDevices(SaneWorker& worker);
 
 // The acquisition result for a SANE status (of sane_start, sane_read, …), and for that of
 // sane_open.
-int resultFromStatus(SANE_Status status);
-int openResultFromStatus(SANE_Status status);
+int resultFromStatus(int status);
+int openResultFromStatus(int status);
 
 // One device, open in the scanner worker.
 struct SaneDevice {

@@ -109,7 +109,7 @@ const SANE_Option_Descriptor* SaneOptions::descriptor(int index) const
     return &descriptors_[static_cast<size_t>(index)]->d;
 }
 
-SANE_Status SaneOptions::call(int index, SANE_Action action, void* value, size_t size, SANE_Int* info) const
+int SaneOptions::call(int index, SANE_Action action, void* value, size_t size, SANE_Int* info) const
 {
     if (info)
         *info = 0;
@@ -119,7 +119,7 @@ SANE_Status SaneOptions::call(int index, SANE_Action action, void* value, size_t
     if (!worker_.running() || !worker_.call(w, worker::kControlled, reply, stallLimit()))
         return SANE_STATUS_IO_ERROR;
     worker::Reader r(reply.data(), reply.size());
-    const auto status = static_cast<SANE_Status>(r.i32());
+    const int status = r.i32();
     const SANE_Int got = r.i32();
     const std::string back = r.str();
     if (!r.ok())
@@ -236,7 +236,7 @@ ValueConstraint SaneOptions::numberConstraint(int index) const
 bool SaneOptions::control(int index, void* value)
 {
     SANE_Int info = 0;
-    const SANE_Status status = call(index, SANE_ACTION_SET_VALUE, value, valueSize(descriptor(index)), &info);
+    const int status = call(index, SANE_ACTION_SET_VALUE, value, valueSize(descriptor(index)), &info);
     if (info & SANE_INFO_RELOAD_OPTIONS)
         reload();
     return status == SANE_STATUS_GOOD;

@@ -68,8 +68,9 @@ public:
 private:
     struct Descriptor;
     bool control(int index, void* value);
-    // One sane_control_option in the worker; `size` bytes at `value` go there and back.
-    SANE_Status call(int index, SANE_Action action, void* value, size_t size, SANE_Int* info) const;
+    // One sane_control_option in the worker; `size` bytes at `value` go there and back. The
+    // status as the backend gave it: a broken one answers with any number.
+    int call(int index, SANE_Action action, void* value, size_t size, SANE_Int* info) const;
 
     SaneWorker& worker_;
     int count_ = 0;

@@ -163,7 +163,7 @@ bool Receiver::page(Reader& r, int fd, int* result)
 int Receiver::finished(Reader& r) const
 {
     const auto kind = static_cast<FinishKind>(r.i32());
-    const auto status = static_cast<SANE_Status>(r.i32());
+    const int status = r.i32();
     const bool feederEmpty = r.i32() != 0;
     r.i32();  // pages sent
     run_.buffersMade = r.i32();

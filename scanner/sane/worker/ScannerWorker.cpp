@@ -194,7 +194,7 @@ void openDevice(Reader& r)
     const std::string name = r.str();
     closeDevice();
     SANE_Handle h = nullptr;
-    SANE_Status status = sane_open(name.c_str(), &h);
+    int status = sane_open(name.c_str(), &h);
     if (status == SANE_STATUS_GOOD && !h)
         status = SANE_STATUS_INVAL;
     if (status == SANE_STATUS_GOOD)
@@ -249,7 +249,7 @@ void control(Reader& r)
     std::string value = r.str();
     const bool withValue = r.u32() != 0;
     SANE_Int info = 0;
-    SANE_Status status = SANE_STATUS_INVAL;
+    int status = SANE_STATUS_INVAL;  // as the backend gave it
     if (g_handle && r.ok()) {
         // Room for what the backend may write: the option's size, whatever the program sent.
         const SANE_Option_Descriptor* d = sane_get_option_descriptor(g_handle, index);
@@ -418,16 +418,16 @@ double optionNumber(const char* name)
 
 struct PageEnd {
     FinishKind kind = kEndedWithStatus;
-    SANE_Status status = SANE_STATUS_GOOD;
+    int status = SANE_STATUS_GOOD;  // as the backend gave it: a broken one gives any number
     bool feederEmpty = false;  // NO_DOCS before any data of the page
 };
 
-SANE_Status startFrame(Run& run)
+int startFrame(Run& run)
 {
     for (int attempt = 0;; ++attempt) {
-        const SANE_Status status = sane_start(g_handle);
+        const int status = sane_start(g_handle);
         g_cancelPending = true;
-        if (static_cast<int>(status) != kStatusWarmingUp || attempt >= kWarmUpAttempts)
+        if (status != kStatusWarmingUp || attempt >= kWarmUpAttempts)
             return status;
         sendMessage(Writer(kAlive));
         std::this_thread::sleep_for(kWarmUpRetry);
@@ -474,7 +474,7 @@ PageEnd readFrame(Run& run, Buffer& b, int64_t offset, int64_t expected, int32_t
             room = static_cast<SANE_Int>(std::min<int64_t>(kReadChunk, b.size - offset - filled));
         }
         SANE_Int got = 0;
-        const SANE_Status status = sane_read(g_handle, target, room, &got);
+        const int status = sane_read(g_handle, target, room, &got);
         if (status == SANE_STATUS_EOF)
             break;
         if (status != SANE_STATUS_GOOD) {
@@ -509,7 +509,7 @@ PageEnd readPage(Run& run, Buffer& b, std::vector<Frame>& frames)
     PageEnd e;
     int64_t offset = 0;
     for (;;) {
-        const SANE_Status started = startFrame(run);
+        const int started = startFrame(run);
         run.frameOpen = started == SANE_STATUS_GOOD;
         if (run.stop) {
             e.kind = kEndedStopped;
@@ -529,7 +529,7 @@ PageEnd readPage(Run& run, Buffer& b, std::vector<Frame>& frames)
                             .f64(optionNumber(SANE_NAME_SCAN_Y_RESOLUTION)));
         }
         SANE_Parameters p{};
-        const SANE_Status got = sane_get_parameters(g_handle, &p);
+        const int got = sane_get_parameters(g_handle, &p);
         if (got != SANE_STATUS_GOOD) {
             e.status = got;
             return e;
