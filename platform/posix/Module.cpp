@@ -1,6 +1,5 @@
 #include "platform/Module.h"
 
-#include "platform/Termination.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -12,8 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
 
 namespace kelvo {
 
@@ -98,41 +95,6 @@ void* openModuleIn(const std::string& dir, const std::string& fileName, std::str
         const char* e = ::dlerror();
         why = e ? e : path + ": dlopen fehlgeschlagen";
     }
-    return handle;
-}
-
-void* loadModule(const std::string& fileName)
-{
-    // Never destroyed, and the modules never closed: the process uses them up to its end,
-    // the exit handler included.
-    static std::mutex& mutex = *new std::mutex;
-    static std::map<std::string, void*>& loaded = *new std::map<std::string, void*>;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (const auto it = loaded.find(fileName); it != loaded.end())
-        return it->second;
-
-    void* handle = nullptr;
-    std::string why;
-    const std::vector<std::string> dirs = moduleDirectories();
-    for (const std::string& dir : dirs) {
-        struct stat st {};
-        if (::stat((dir + "/" + fileName).c_str(), &st) != 0)
-            continue; // not there: look on
-        handle = openModuleIn(dir, fileName, why);
-        break; // the first one found decides: a refused module is not replaced by another
-    }
-    if (!handle && why.empty()) {
-        why = "nicht gefunden in";
-        for (const std::string& dir : dirs)
-            why += " " + dir;
-    }
-    if (handle)
-        keepExitHandlerFirst(); // the module's and its libraries' destructors were registered
-    if (!handle) {
-        std::fprintf(stderr, "Modul %s nicht geladen: %s\n", fileName.c_str(), why.c_str());
-        std::fflush(stderr);
-    }
-    loaded.emplace(fileName, handle);
     return handle;
 }
 

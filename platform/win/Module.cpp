@@ -1,14 +1,11 @@
 #include "platform/Module.h"
 
-#include "platform/Termination.h"
 
 #include <QDir>
 #include <QString>
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <mutex>
 
 #include <windows.h>
 
@@ -89,41 +86,6 @@ void* openModuleIn(const std::string& dir, const std::string& fileName, std::str
     if (!handle)
         why = path + ": " + lastError();
     return reinterpret_cast<void*>(handle);
-}
-
-void* loadModule(const std::string& fileName)
-{
-    // Never destroyed, and the modules never unloaded: the process uses them up to its end.
-    static std::mutex& mutex = *new std::mutex;
-    static std::map<std::string, void*>& loaded = *new std::map<std::string, void*>;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (const auto it = loaded.find(fileName); it != loaded.end())
-        return it->second;
-
-    void* handle = nullptr;
-    std::string why;
-    const std::vector<std::string> dirs = moduleDirectories();
-    for (const std::string& dir : dirs) {
-        const QString path = QString::fromStdString(dir + "/" + fileName);
-        if (GetFileAttributesW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()))
-            == INVALID_FILE_ATTRIBUTES)
-            continue; // not there: look on
-        handle = openModuleIn(dir, fileName, why);
-        break; // the first one found decides
-    }
-    if (!handle && why.empty()) {
-        why = "nicht gefunden in";
-        for (const std::string& dir : dirs)
-            why += " " + dir;
-    }
-    if (handle)
-        keepExitHandlerFirst();
-    else {
-        std::fprintf(stderr, "Modul %s nicht geladen: %s\n", fileName.c_str(), why.c_str());
-        std::fflush(stderr);
-    }
-    loaded.emplace(fileName, handle);
-    return handle;
 }
 
 void* moduleSymbol(void* module, const char* name)
